@@ -1,0 +1,199 @@
+#include "app/fmain.h"
+
+#include "app/mbackup.h"
+#include "platform/events.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTimer>
+
+// The icon lives in a static library's resources, which must be registered by hand.
+static void initResources() { Q_INIT_RESOURCE(vestrel); }
+
+namespace vestrel {
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+
+int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+
+// Creates a control with its name (also its Qt object name) at a position in twips.
+template <class Control>
+Control* place(QWidget* container, const QString& name, int left, int top, int width, int height) {
+    auto* control = new Control(container);
+    control->setObjectName(name);
+    control->setGeometry(px(left), px(top), px(width), px(height));
+    return control;
+}
+
+template <class Control>
+Control* place(QWidget* container, const QString& name, int left, int top, int width, int height,
+               const QString& caption) {
+    auto* control = place<Control>(container, name, left, top, width, height);
+    control->setText(caption);
+    return control;
+}
+
+QGroupBox* frame(QWidget* container, const QString& name, int left, int top, int width, int height,
+                 const QString& caption) {
+    auto* box = place<QGroupBox>(container, name, left, top, width, height);
+    box->setTitle(caption);
+    return box;
+}
+
+// Grey bold "MS Sans Serif" 8.25 pt, the version labels' look.
+void styleVersionLabel(QLabel* label) {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(8.25);
+    font.setBold(true);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Rgb(0x808080));
+    label->setPalette(palette);
+}
+
+} // namespace
+
+FMain::FMain(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("FMain"));
+    setWindowTitle(QStringLiteral("Tarvoni Software - Vestrel"));
+    setWindowIcon(VestrelIcon());
+    setFixedSize(px(kClientWidthTwips), px(kClientHeightTwips));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    createControls();
+}
+
+FMain::~FMain() = default;
+
+void FMain::createControls() {
+    // The timer runs for the window's whole life. Its tick is coarse on purpose: a finer
+    // one would wake the process for nothing.
+    Tmr = new QTimer(this);
+    Tmr->setObjectName(QStringLiteral("Tmr"));
+    Tmr->setTimerType(Qt::CoarseTimer);
+    Tmr->setInterval(1000);
+    Tmr->start();
+
+    txtStatus = place<MultiLineTextBox>(this, QStringLiteral("txtStatus"), 9120, 3240, 1335, 615);
+    Frame1 = frame(this, QStringLiteral("Frame1"), 120, 2640, 8895, 1095, QStringLiteral("Status :"));
+    CmdEsci = place<QPushButton>(this, QStringLiteral("CmdEsci"), 9120, 2640, 1335, 375,
+                                 QStringLiteral("Esc&i"));
+    CmdNascondi = place<QPushButton>(this, QStringLiteral("CmdNascondi"), 9120, 2160, 1335, 375,
+                                     QStringLiteral("&Nascondi"));
+    CmdAbilita = place<QPushButton>(this, QStringLiteral("CmdAbilita"), 9120, 1680, 1335, 375,
+                                    QStringLiteral("Disabilita Auto"));
+    CmdBackup = place<QPushButton>(this, QStringLiteral("CmdBackup"), 9120, 1200, 1335, 375,
+                                   QStringLiteral("&Esegui Backup"));
+    CmdLoad = place<QPushButton>(this, QStringLiteral("CmdLoad"), 9120, 720, 1335, 375,
+                                 QStringLiteral("&Carica"));
+    CmdSave = place<QPushButton>(this, QStringLiteral("CmdSave"), 9120, 240, 1335, 375,
+                                 QStringLiteral("&Salva"));
+    fraCon = frame(this, QStringLiteral("fraCon"), 150, 120, 8865, 2415,
+                   QStringLiteral("Connessione a Server SQL e Impostazione File di Backup :"));
+    Frame5 = frame(this, QStringLiteral("Frame5"), 120, 3840, 8895, 1695,
+                   QStringLiteral("Ore di Attivit\u00e0 :"));
+    LblVersion = place<QLabel>(this, QStringLiteral("LblVersion"), 9120, 5160, 1335, 255,
+                               QStringLiteral("0.0.0.0"));
+    styleVersionLabel(LblVersion);
+    Label3 = place<QLabel>(this, QStringLiteral("Label3"), 9120, 4920, 1335, 255,
+                           QStringLiteral("Versione :"));
+    styleVersionLabel(Label3);
+
+    // Status frame.
+    Label6 = place<QLabel>(Frame1, QStringLiteral("Label6"), 240, 240, 1815, 255,
+                           QStringLiteral("Ultimo Backup eseguito:"));
+    LblLastUpdate = place<QLabel>(Frame1, QStringLiteral("LblLastUpdate"), 2040, 240, 2415, 255);
+    const struct {
+        int left;
+        unsigned fill;
+    } lamps[] = {{4680, 0xFF80FF}, {6240, 0x00FFFF}, {7560, 0xFFFFFF}};
+    for (int i = 0; i < 3; ++i) {
+        shpStat_[i] = place<Shape>(Frame1, QStringLiteral("ShpStat(%1)").arg(i + 1), lamps[i].left,
+                                   240, 255, 255);
+        shpStat_[i]->setFillColor(Rgb(lamps[i].fill));
+    }
+    Label1 = place<QLabel>(Frame1, QStringLiteral("Label1"), 5040, 240, 1095, 255,
+                           QStringLiteral("In Esecuzione"));
+    Label2 = place<QLabel>(Frame1, QStringLiteral("Label2"), 6600, 240, 735, 255,
+                           QStringLiteral("In Pausa"));
+    Label5 = place<QLabel>(Frame1, QStringLiteral("Label5"), 7920, 240, 735, 255,
+                           QStringLiteral("Errore"));
+    PgBar = place<QProgressBar>(Frame1, QStringLiteral("PgBar"), 240, 600, 8415, 375);
+    PgBar->setRange(0, 100);
+    PgBar->setValue(0);
+    PgBar->setTextVisible(false);
+
+    // Connection and backup file frame.
+    lblSrvName = place<QLabel>(fraCon, QStringLiteral("lblSrvName"), 285, 360, 1050, 240,
+                               QStringLiteral("Nome Server:"));
+    txtSrv = place<QLineEdit>(fraCon, QStringLiteral("txtSrv"), 1545, 300, 2835, 330,
+                              QStringLiteral("(localhost)"));
+    chkIntegrated = place<QCheckBox>(fraCon, QStringLiteral("chkIntegrated"), 4680, 360, 3255, 195,
+                                     QStringLiteral("Utilizza protezione integrata di Windows"));
+    lblUsr = place<QLabel>(fraCon, QStringLiteral("lblUsr"), 285, 810, 645, 240,
+                           QStringLiteral("User ID:"));
+    txtUsr = place<QLineEdit>(fraCon, QStringLiteral("txtUsr"), 1545, 735, 2835, 330,
+                              QStringLiteral("sa"));
+    lblPwd = place<QLabel>(fraCon, QStringLiteral("lblPwd"), 4605, 810, 780, 240,
+                           QStringLiteral("Password:"));
+    txtPwd = place<QLineEdit>(fraCon, QStringLiteral("txtPwd"), 5865, 750, 2835, 330);
+    txtPwd->setEchoMode(QLineEdit::Password);
+    txtPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
+    lblDBName = place<QLabel>(fraCon, QStringLiteral("lblDBName"), 285, 1230, 1185, 240,
+                              QStringLiteral("Nome database:"));
+    txtDBName = place<QLineEdit>(fraCon, QStringLiteral("txtDBName"), 1545, 1185, 2835, 330);
+    Label4 = place<QLabel>(fraCon, QStringLiteral("Label4"), 240, 1680, 2775, 255,
+                           QStringLiteral("Nome File di Backup :"));
+    TxtPath = place<QLineEdit>(fraCon, QStringLiteral("TxtPath"), 240, 1920, 7815, 285);
+    CmdDir = place<QPushButton>(fraCon, QStringLiteral("CmdDir"), 8160, 1920, 495, 285,
+                                QStringLiteral(".."));
+
+    // Activity hours frame: one label and one button per hour, in a row.
+    QFont hourFont(QStringLiteral("MS Sans Serif"));
+    hourFont.setPointSizeF(8.25);
+    hourFont.setBold(true);
+    for (int hour = 0; hour < 24; ++hour) {
+        const int left = 120 + 360 * hour;
+        label13_[hour] = place<QLabel>(Frame5, QStringLiteral("Label13(%1)").arg(hour), left, 360,
+                                       375, 255, QStringLiteral("%1").arg(hour, 2, 10, QLatin1Char('0')));
+        label13_[hour]->setFont(hourFont);
+        label13_[hour]->setAlignment(Qt::AlignCenter);
+        cmdHour_[hour] = place<ColorButton>(Frame5, QStringLiteral("CmdHour(%1)").arg(hour), left,
+                                            608, 375, 495);
+        cmdHour_[hour]->setBackColor(Rgb(0xFFFFFF));
+    }
+    CmdEscludi = place<QPushButton>(Frame5, QStringLiteral("CmdEscludi"), 5280, 1200, 1695, 375,
+                                    QStringLiteral("Escludi Tutti"));
+    CmdIncludi = place<QPushButton>(Frame5, QStringLiteral("CmdIncludi"), 7080, 1200, 1695, 375,
+                                    QStringLiteral("Includi Tutti"));
+}
+
+Shape* FMain::ShpStat(int index) const {
+    Q_ASSERT(index >= 1 && index <= 3);
+    return shpStat_[static_cast<std::size_t>(index - 1)];
+}
+
+QLabel* FMain::Label13(int hour) const { return label13_[static_cast<std::size_t>(hour)]; }
+
+ColorButton* FMain::CmdHour(int hour) const { return cmdHour_[static_cast<std::size_t>(hour)]; }
+
+bool FMain::ShowStatus(const QString& text) {
+    txtStatus->appendText(text + QLatin1String("\r\n"));
+    DoEvents();
+    return WriteLog(text);
+}
+
+QIcon VestrelIcon() {
+    initResources();
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addFile(QStringLiteral(":/vestrel/icon-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+} // namespace vestrel

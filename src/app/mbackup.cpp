@@ -1,0 +1,17 @@
+#include "app/mbackup.h"
+
+#include "platform/clock.h"
+#include "platform/programfolder.h"
+#include "platform/regional.h"
+#include "platform/textfile.h"
+
+namespace vestrel {
+
+QString LogFilePath() { return ProgramFile(QStringLiteral("Command.log")); }
+
+bool WriteLog(const QString& text, QString* error) {
+    const QString line = DateTimeText(Now()) + QLatin1String(" > ") + text + QLatin1String("\r\n");
+    return AppendToFile(LogFilePath(), ToSystemCodePage(line), error);
+}
+
+} // namespace vestrel

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/messagebox.h"
+#include "platform/regional.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace vestrel::test {
+
+// A clock that stands still until the test moves it.
+class FakeClock final : public IClock {
+public:
+    explicit FakeClock(QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(10, 25, 0)))
+        : now_(std::move(now)), scope_(ClockSeam(), this) {}
+    QDateTime Now() const override { return now_; }
+    void set(const QDateTime& now) { now_ = now; }
+    void advanceSeconds(qint64 seconds) { now_ = now_.addSecs(seconds); }
+
+private:
+    QDateTime now_;
+    ScopedSeam<IClock> scope_;
+};
+
+// Records every message box instead of showing it.
+class MessageBoxRecorder final : public IMessageBox {
+public:
+    MessageBoxRecorder() : scope_(MessageBoxSeam(), this) {}
+    void Exclamation(const QString& text, const QString& caption) override {
+        texts.append(text);
+        captions.append(caption);
+    }
+    QStringList texts;
+    QStringList captions;
+
+private:
+    ScopedSeam<IMessageBox> scope_;
+};
+
+// dd/MM/yyyy and H.mm.ss, the Italian regional formats, unless the test says otherwise.
+class PinnedFormats {
+public:
+    explicit PinnedFormats(const QString& date = QStringLiteral("dd/MM/yyyy"),
+                           const QString& time = QStringLiteral("H.mm.ss"))
+        : format_(date, time), scope_(RegionalFormatSeam(), &format_) {}
+
+private:
+    PinnedRegionalFormat format_;
+    ScopedSeam<IRegionalFormat> scope_;
+};
+
+// A fresh folder that stands in for the program folder while the object lives.
+class TempProgramFolder {
+public:
+    TempProgramFolder();
+    ~TempProgramFolder();
+    TempProgramFolder(const TempProgramFolder&) = delete;
+    TempProgramFolder& operator=(const TempProgramFolder&) = delete;
+
+    QString path() const { return dir_.path(); }
+    QString file(const QString& name) const { return dir_.filePath(name); }
+    QByteArray read(const QString& name) const;
+    // The lines of a file split at CR LF, the empty piece after the last CR LF dropped.
+    QList<QByteArray> lines(const QString& name) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// What stands behind the time stamp of a log line ("<stamp> > text").
+QByteArray AfterStamp(const QByteArray& line);
+
+} // namespace vestrel::test
