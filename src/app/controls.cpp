@@ -5,7 +5,9 @@
 namespace vestrel {
 namespace {
 
-QString displayForm(QString text) { return text.replace(QLatin1String("\r\n"), QLatin1String("\n")); }
+QString displayForm(QString text) {
+    return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
 
 } // namespace
 
@@ -23,7 +25,9 @@ void Shape::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-ColorButton::ColorButton(QWidget* parent) : QPushButton(parent) { setBackColor(Qt::white); }
+ColorButton::ColorButton(QWidget* parent) : QPushButton(parent) {
+    setBackColor(Qt::white);
+}
 
 void ColorButton::setBackColor(const QColor& color) {
     back_ = color;
@@ -41,7 +45,9 @@ QString MultiLineTextBox::text() const {
     return toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
 }
 
-void MultiLineTextBox::setText(const QString& text) { setPlainText(displayForm(text)); }
+void MultiLineTextBox::setText(const QString& text) {
+    setPlainText(displayForm(text));
+}
 
 void MultiLineTextBox::appendText(const QString& text) {
     QTextCursor end(document());

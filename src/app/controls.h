@@ -8,7 +8,9 @@
 namespace vestrel {
 
 // RGB 0xRRGGBB as a colour.
-inline QColor Rgb(unsigned rgb) { return QColor::fromRgb(static_cast<QRgb>(rgb)); }
+inline QColor Rgb(unsigned rgb) {
+    return QColor::fromRgb(static_cast<QRgb>(rgb));
+}
 
 // A filled square with a thin border: the state lamps.
 class Shape final : public QWidget {

@@ -12,14 +12,18 @@
 #include <QTimer>
 
 // The icon lives in a static library's resources, which must be registered by hand.
-static void initResources() { Q_INIT_RESOURCE(vestrel); }
+static void initResources() {
+    Q_INIT_RESOURCE(vestrel);
+}
 
 namespace vestrel {
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
 
-int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+int px(int twips) {
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
 
 // Creates a control with its name (also its Qt object name) at a position in twips.
 template <class Control>
@@ -80,7 +84,8 @@ void FMain::createControls() {
     Tmr->start();
 
     txtStatus = place<MultiLineTextBox>(this, QStringLiteral("txtStatus"), 9120, 3240, 1335, 615);
-    Frame1 = frame(this, QStringLiteral("Frame1"), 120, 2640, 8895, 1095, QStringLiteral("Status :"));
+    Frame1 =
+        frame(this, QStringLiteral("Frame1"), 120, 2640, 8895, 1095, QStringLiteral("Status :"));
     CmdEsci = place<QPushButton>(this, QStringLiteral("CmdEsci"), 9120, 2640, 1335, 375,
                                  QStringLiteral("Esc&i"));
     CmdNascondi = place<QPushButton>(this, QStringLiteral("CmdNascondi"), 9120, 2160, 1335, 375,
@@ -159,8 +164,9 @@ void FMain::createControls() {
     hourFont.setBold(true);
     for (int hour = 0; hour < 24; ++hour) {
         const int left = 120 + 360 * hour;
-        label13_[hour] = place<QLabel>(Frame5, QStringLiteral("Label13(%1)").arg(hour), left, 360,
-                                       375, 255, QStringLiteral("%1").arg(hour, 2, 10, QLatin1Char('0')));
+        label13_[hour] =
+            place<QLabel>(Frame5, QStringLiteral("Label13(%1)").arg(hour), left, 360, 375, 255,
+                          QStringLiteral("%1").arg(hour, 2, 10, QLatin1Char('0')));
         label13_[hour]->setFont(hourFont);
         label13_[hour]->setAlignment(Qt::AlignCenter);
         cmdHour_[hour] = place<ColorButton>(Frame5, QStringLiteral("CmdHour(%1)").arg(hour), left,
@@ -178,9 +184,13 @@ Shape* FMain::ShpStat(int index) const {
     return shpStat_[static_cast<std::size_t>(index - 1)];
 }
 
-QLabel* FMain::Label13(int hour) const { return label13_[static_cast<std::size_t>(hour)]; }
+QLabel* FMain::Label13(int hour) const {
+    return label13_[static_cast<std::size_t>(hour)];
+}
 
-ColorButton* FMain::CmdHour(int hour) const { return cmdHour_[static_cast<std::size_t>(hour)]; }
+ColorButton* FMain::CmdHour(int hour) const {
+    return cmdHour_[static_cast<std::size_t>(hour)];
+}
 
 bool FMain::ShowStatus(const QString& text) {
     txtStatus->appendText(text + QLatin1String("\r\n"));

@@ -3,7 +3,6 @@
 #include "app/controls.h"
 
 #include <QWidget>
-
 #include <array>
 
 class QCheckBox;

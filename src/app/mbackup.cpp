@@ -7,7 +7,9 @@
 
 namespace vestrel {
 
-QString LogFilePath() { return ProgramFile(QStringLiteral("Command.log")); }
+QString LogFilePath() {
+    return ProgramFile(QStringLiteral("Command.log"));
+}
 
 bool WriteLog(const QString& text, QString* error) {
     const QString line = DateTimeText(Now()) + QLatin1String(" > ") + text + QLatin1String("\r\n");

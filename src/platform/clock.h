@@ -15,6 +15,8 @@ public:
 
 Seam<IClock>& ClockSeam();
 
-inline QDateTime Now() { return ClockSeam().get().Now(); }
+inline QDateTime Now() {
+    return ClockSeam().get().Now();
+}
 
 } // namespace vestrel

@@ -24,6 +24,8 @@ public:
 Seam<IMessageBox>& MessageBoxSeam();
 
 // The user messages of the program: text, exclamation icon, OK, caption "Corbanel".
-inline void MsgBox(const QString& text) { MessageBoxSeam().get().Exclamation(text, AppTitle()); }
+inline void MsgBox(const QString& text) {
+    MessageBoxSeam().get().Exclamation(text, AppTitle());
+}
 
 } // namespace vestrel

@@ -19,8 +19,12 @@ QString ProgramFolder() {
     return QCoreApplication::applicationDirPath();
 }
 
-void SetProgramFolder(const QString& folder) { overrideFolder() = folder; }
+void SetProgramFolder(const QString& folder) {
+    overrideFolder() = folder;
+}
 
-QString ProgramFile(const QString& name) { return QDir(ProgramFolder()).filePath(name); }
+QString ProgramFile(const QString& name) {
+    return QDir(ProgramFolder()).filePath(name);
+}
 
 } // namespace vestrel

@@ -5,7 +5,6 @@
 #ifndef _WIN32
 #include <clocale>
 #include <ctime>
-
 #include <locale.h>
 #endif
 
@@ -77,9 +76,13 @@ Seam<IRegionalFormat>& RegionalFormatSeam() {
     return seam;
 }
 
-QString DateText(const QDateTime& when) { return RegionalFormatSeam().get().ShortDate(when.date()); }
+QString DateText(const QDateTime& when) {
+    return RegionalFormatSeam().get().ShortDate(when.date());
+}
 
-QString TimeText(const QDateTime& when) { return RegionalFormatSeam().get().LongTime(when.time()); }
+QString TimeText(const QDateTime& when) {
+    return RegionalFormatSeam().get().LongTime(when.time());
+}
 
 QString DateTimeText(const QDateTime& when) {
     if (when.time() == QTime(0, 0))

@@ -70,7 +70,8 @@ private slots:
         test::PinnedFormats formats;
         QVERIFY(WriteLog(u"Ore di Attivit\u00e0"_s));
         // The tests run in a UTF-8 locale: no byte-order mark, the text as UTF-8.
-        QCOMPARE(folder.read(u"Command.log"_s), "07/12/2026 10.25.00 > Ore di Attivit\xc3\xa0\r\n"_ba);
+        QCOMPARE(folder.read(u"Command.log"_s),
+                 "07/12/2026 10.25.00 > Ore di Attivit\xc3\xa0\r\n"_ba);
     }
 
     // Root may write anywhere, so the failures are made with paths that cannot be files.

@@ -62,12 +62,14 @@ private slots:
         row("CmdSave", "FMain", "QPushButton", twips(9120, 240, 1335, 375), u"&Salva"_s);
         row("CmdLoad", "FMain", "QPushButton", twips(9120, 720, 1335, 375), u"&Carica"_s);
         row("CmdBackup", "FMain", "QPushButton", twips(9120, 1200, 1335, 375), u"&Esegui Backup"_s);
-        row("CmdAbilita", "FMain", "QPushButton", twips(9120, 1680, 1335, 375), u"Disabilita Auto"_s);
+        row("CmdAbilita", "FMain", "QPushButton", twips(9120, 1680, 1335, 375),
+            u"Disabilita Auto"_s);
         row("CmdNascondi", "FMain", "QPushButton", twips(9120, 2160, 1335, 375), u"&Nascondi"_s);
         row("CmdEsci", "FMain", "QPushButton", twips(9120, 2640, 1335, 375), u"Esc&i"_s);
         row("fraCon", "FMain", "QGroupBox", twips(150, 120, 8865, 2415),
             u"Connessione a Server SQL e Impostazione File di Backup :"_s);
-        row("Frame5", "FMain", "QGroupBox", twips(120, 3840, 8895, 1695), u"Ore di Attivit\u00e0 :"_s);
+        row("Frame5", "FMain", "QGroupBox", twips(120, 3840, 8895, 1695),
+            u"Ore di Attivit\u00e0 :"_s);
         row("LblVersion", "FMain", "QLabel", twips(9120, 5160, 1335, 255), u"0.0.0.0"_s);
         row("Label3", "FMain", "QLabel", twips(9120, 4920, 1335, 255), u"Versione :"_s);
         row("Label6", "Frame1", "QLabel", twips(240, 240, 1815, 255), u"Ultimo Backup eseguito:"_s);
@@ -92,8 +94,10 @@ private slots:
         row("Label4", "fraCon", "QLabel", twips(240, 1680, 2775, 255), u"Nome File di Backup :"_s);
         row("TxtPath", "fraCon", "QLineEdit", twips(240, 1920, 7815, 285));
         row("CmdDir", "fraCon", "QPushButton", twips(8160, 1920, 495, 285), u".."_s);
-        row("CmdEscludi", "Frame5", "QPushButton", twips(5280, 1200, 1695, 375), u"Escludi Tutti"_s);
-        row("CmdIncludi", "Frame5", "QPushButton", twips(7080, 1200, 1695, 375), u"Includi Tutti"_s);
+        row("CmdEscludi", "Frame5", "QPushButton", twips(5280, 1200, 1695, 375),
+            u"Escludi Tutti"_s);
+        row("CmdIncludi", "Frame5", "QPushButton", twips(7080, 1200, 1695, 375),
+            u"Includi Tutti"_s);
     }
     void controls() {
         QFETCH(QString, name);

@@ -6,9 +6,13 @@
 
 namespace vestrel::test {
 
-TempProgramFolder::TempProgramFolder() { SetProgramFolder(dir_.path()); }
+TempProgramFolder::TempProgramFolder() {
+    SetProgramFolder(dir_.path());
+}
 
-TempProgramFolder::~TempProgramFolder() { SetProgramFolder(QString()); }
+TempProgramFolder::~TempProgramFolder() {
+    SetProgramFolder(QString());
+}
 
 QByteArray TempProgramFolder::read(const QString& name) const {
     QFile file(this->file(name));

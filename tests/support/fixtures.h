@@ -6,7 +6,6 @@
 
 #include <QStringList>
 #include <QTemporaryDir>
-
 #include <memory>
 
 namespace vestrel::test {

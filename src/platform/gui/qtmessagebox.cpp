@@ -6,7 +6,8 @@
 namespace vestrel {
 
 void QtMessageBox::Exclamation(const QString& text, const QString& caption) {
-    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok,
+                    QApplication::activeWindow());
     box.exec();
 }
 
