@@ -36,9 +36,9 @@ bool AutomaticStartDue(bool backupRunning, bool automatic, const std::array<bool
 
 int MsecsUntilNextCheck(const QDateTime& now) {
     const QTime time = now.time();
-    const QDateTime nextHour = time.hour() == 23
-                                   ? QDateTime(now.date().addDays(1), QTime(0, 0), now.timeSpec())
-                                   : QDateTime(now.date(), QTime(time.hour() + 1, 0), now.timeSpec());
+    const QDateTime nextHour =
+        time.hour() == 23 ? QDateTime(now.date().addDays(1), QTime(0, 0), now.timeSpec())
+                          : QDateTime(now.date(), QTime(time.hour() + 1, 0), now.timeSpec());
     const qint64 untilHour = now.msecsTo(nextHour);
     return static_cast<int>(std::clamp(untilHour, kShortestSleepMs, kLongestSleepMs));
 }
