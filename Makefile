@@ -32,7 +32,7 @@ sanitize: deps $(SANITIZE_BUILD)/build.ninja
 	  ctest --output-on-failure -j $(JOBS)
 
 format:
-	git ls-files '*.cpp' '*.h' | xargs -r clang-format -i
+	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs -r clang-format -i
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

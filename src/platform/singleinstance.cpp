@@ -1,0 +1,37 @@
+#include "platform/singleinstance.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLockFile>
+
+namespace vestrel {
+
+namespace {
+
+// The lock lives in the temporary folder, named after the program folder, so a program
+// folder that cannot be written still has one.
+QString lockPathFor(const QString& programFolder) {
+    const QString canonical = QDir(programFolder).canonicalPath();
+    const QByteArray key = (canonical.isEmpty() ? programFolder : canonical).toUtf8();
+    const QByteArray digest = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex();
+    return QDir(QDir::tempPath())
+        .filePath(QStringLiteral("vestrel-%1.lock").arg(QString::fromLatin1(digest.left(20))));
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(const QString& programFolder)
+    : path_(lockPathFor(programFolder)), lock_(std::make_unique<QLockFile>(path_)) {
+    // Only a dead owner makes a lock stale: a running instance holds it however long it runs.
+    lock_->setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance() = default;
+
+bool SingleInstance::acquire() {
+    if (lock_->isLocked())
+        return true;
+    return lock_->tryLock(0);
+}
+
+} // namespace vestrel
