@@ -4,6 +4,8 @@
 #include "platform/events.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -70,9 +72,54 @@ FMain::FMain(QWidget* parent) : QWidget(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     createControls();
+    connectJobHandlers();
+    connectSchedulerHandlers();
+    connect(CmdEsci, &QPushButton::clicked, this, [] { ExitProgram(); });
+    SetMainWindow(this);
 }
 
-FMain::~FMain() = default;
+FMain::~FMain() {
+    if (MainWindow() == this)
+        SetMainWindow(nullptr);
+}
+
+void FMain::Form_Load() {
+    ShowSettings();
+    bAuto = true;
+    PgBar->setValue(0);
+    LblVersion->setText(QStringLiteral("%1.%2.%3")
+                            .arg(VESTREL_VERSION_MAJOR)
+                            .arg(VESTREL_VERSION_MINOR)
+                            .arg(VESTREL_VERSION_PATCH));
+    CheckScheduleSoon();
+}
+
+void FMain::closeEvent(QCloseEvent* event) {
+    bool cancel = false;
+    const int mode = sessionEnding_ ? 2 : (event->spontaneous() ? 0 : 1);
+    Form_QueryUnload(cancel, mode);
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void FMain::Form_QueryUnload(bool& Cancel, int UnloadMode) {
+    if (UnloadMode == 2 || bUnload)
+        return;
+    // Every other close request only hides the window; the program goes on in the tray.
+    hide();
+    Cancel = true;
+}
+
+void FMain::EndSession() {
+    // The session is ending: no closing lines. A running job is let finish first.
+    sessionEnding_ = true;
+    if (bBackupRunning)
+        return; // the job's end comes back here
+    close();
+    QCoreApplication::quit();
+}
 
 void FMain::createControls() {
     // The timer runs for the window's whole life. Its tick is coarse on purpose: a finer

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "app/controls.h"
+#include "backup/sqldmo.h"
+#include "scheduler/schedule.h"
 
 #include <QWidget>
 #include <array>
 
 class QCheckBox;
+class QCloseEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -72,8 +75,66 @@ public:
     QPushButton* CmdEscludi = nullptr;
     QPushButton* CmdIncludi = nullptr;
 
+    // --- Start-up and exit ---------------------------------------------------------------
+    // Runs once when start-up loads the window, before it is shown.
+    void Form_Load();
+    // The close-request rule: UnloadMode 0 the close button or window menu, 1 the program
+    // itself, 2 the session ending. Sets Cancel to keep the window (it is hidden instead).
+    void Form_QueryUnload(bool& Cancel, int UnloadMode);
+    // The session is ending: the next close passes without the closing lines.
+    void EndSession();
+    bool bUnload = false; // the exit sequence has started
+
+    // --- The backup job ------------------------------------------------------------------
+    void RunBackup();
+    bool CheckFields() const;
+    void CmdBackup_Click();
+    void oBackupEvent_PercentComplete(const QString& Message, int Percent);
+    void oBackupEvent_NextMedia(const QString& Message);
+    void oBackupEvent_Complete(const QString& Message);
+    Backup* oBackupEvent = nullptr; // the running backup, while its events may arrive
+
+    // --- Activity hours and the automatic timer ----------------------------------------------
+    void Tmr_Timer();
+    void CmdHour_Click(int index);
+    void CmdIncludi_Click();
+    void CmdEscludi_Click();
+    void CmdAbilita_Click();
+    // Lamps 1 and 2 and the locks on the fields, from whether a job runs.
+    void ShowJobState();
+    const RepeatGuard& LastAutomaticStart() const { return lastStart_; }
+    bool bAuto = false; // automatic mode
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void createControls();
+    void connectJobHandlers();
+    // What follows every end of a job: the lamps, the timer, an exit that waited for it.
+    void finishJob();
+    void connectSchedulerHandlers();
+    // Makes the timer look again at once (hours, automatic mode or the job state changed).
+    void CheckScheduleSoon();
+    void armTimer();
+
+    // Routes the backup object's events to the handlers above.
+    class BackupEventSink final : public IBackupEvents {
+    public:
+        explicit BackupEventSink(FMain& form) : form_(form) {}
+        void PercentComplete(const QString& Message, int Percent) override {
+            form_.oBackupEvent_PercentComplete(Message, Percent);
+        }
+        void NextMedia(const QString& Message) override { form_.oBackupEvent_NextMedia(Message); }
+        void Complete(const QString& Message) override { form_.oBackupEvent_Complete(Message); }
+
+    private:
+        FMain& form_;
+    };
+    BackupEventSink backupEvents_{*this};
+    RepeatGuard lastStart_;
+    bool sessionEnding_ = false;
+    bool inTick_ = false;
 
     std::array<Shape*, 3> shpStat_{};
     std::array<QLabel*, 24> label13_{};

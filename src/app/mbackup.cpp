@@ -1,11 +1,48 @@
 #include "app/mbackup.h"
 
+#include "app/fmain.h"
+#include "backup/sqldmo.h"
 #include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/messagebox.h"
 #include "platform/programfolder.h"
 #include "platform/regional.h"
+#include "platform/sessionend.h"
+#include "platform/singleinstance.h"
 #include "platform/textfile.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <initializer_list>
+#include <memory>
+
 namespace vestrel {
+
+bool bBackupRunning = false;
+
+namespace {
+
+const QString kRule = QStringLiteral("=========================================================");
+
+std::unique_ptr<SingleInstance> instanceLock;
+std::unique_ptr<FMain> mainWindow;
+FMain* currentWindow = nullptr;
+bool exitPending = false;
+
+// Writes the lines in order; the first line that cannot be written ends the block.
+void LogBlock(std::initializer_list<QString> lines) {
+    for (const QString& line : lines)
+        if (!WriteLog(line))
+            return;
+}
+
+QString NowText(const QString& prefix) {
+    const QDateTime now = Now();
+    return prefix + DateText(now) + QStringLiteral(" alle ore ") + TimeText(now);
+}
+
+} // namespace
 
 QString LogFilePath() {
     return ProgramFile(QStringLiteral("Command.log"));
@@ -14,6 +51,81 @@ QString LogFilePath() {
 bool WriteLog(const QString& text, QString* error) {
     const QString line = DateTimeText(Now()) + QLatin1String(" > ") + text + QLatin1String("\r\n");
     return AppendToFile(LogFilePath(), ToSystemCodePage(line), error);
+}
+
+FMain* MainWindow() {
+    return currentWindow;
+}
+
+void SetMainWindow(FMain* window) {
+    currentWindow = window;
+}
+
+void ReleaseMainWindow() {
+    mainWindow.reset();
+    instanceLock.reset();
+}
+
+bool Main() {
+    instanceLock = std::make_unique<SingleInstance>(ProgramFolder());
+    if (!instanceLock->acquire()) {
+        instanceLock.reset();
+        MsgBox(QStringLiteral("Programma gi\u00e0 in esecuzione."));
+        return false;
+    }
+
+    // From here on a failing step does not stop start-up.
+    if (!SqlServerClientInstalled()) {
+        MsgBox(QStringLiteral("Installare SQL Server o MSDE prima di usare l'applicazione."));
+        instanceLock.reset();
+        return false;
+    }
+
+    oIni.IniFileName(ProgramFile(QStringLiteral("config.ini")));
+    try {
+        LoadSettings();
+    } catch (const Error&) {
+        // A value that cannot be converted ends the loading; the rest keep their defaults.
+    }
+    bBackupRunning = false;
+
+    mainWindow = std::make_unique<FMain>();
+    mainWindow->Form_Load();
+    auto* sessionEnd = new SessionEndWatcher(mainWindow.get());
+    FMain* window = mainWindow.get();
+    QObject::connect(sessionEnd, &SessionEndWatcher::sessionEnding, window, &FMain::EndSession);
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        QObject::connect(gui, &QGuiApplication::commitDataRequest, window, &FMain::EndSession);
+    mainWindow->showNormal();
+
+    LogBlock({QStringLiteral(" "), kRule, NowText(QStringLiteral("Avvio Programma in data ")), kRule,
+              QStringLiteral(" "), QStringLiteral("Avviata sequenza automatica.."),
+              QStringLiteral(" ")});
+    return true;
+}
+
+void ExitProgram() {
+    // The job must not go on working on a window that is gone: the exit follows its end.
+    if (bBackupRunning) {
+        exitPending = true;
+        return;
+    }
+    exitPending = false;
+    // A closing line that cannot be written does not keep the program from ending.
+    for (const QString& line :
+         {QStringLiteral(" "), QStringLiteral("Chiusura transazioni.."), QStringLiteral(" "), kRule,
+          NowText(QStringLiteral("Chiusura Programma in data ")), kRule, QStringLiteral(" ")})
+        (void)WriteLog(line);
+    if (FMain* window = MainWindow()) {
+        window->bUnload = true;
+        window->close();
+    }
+    QCoreApplication::quit();
+}
+
+void RunPendingExit() {
+    if (exitPending && !bBackupRunning)
+        ExitProgram();
 }
 
 } // namespace vestrel

@@ -1,0 +1,67 @@
+#include "app/backuptarget.h"
+
+#include "platform/error.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <filesystem>
+#include <system_error>
+
+namespace vestrel {
+
+namespace {
+
+std::filesystem::path nativePath(const QString& path) {
+    return std::filesystem::path(QDir::toNativeSeparators(path).toStdU16String());
+}
+
+bool removeFile(const QString& path, std::error_code& error) {
+    const auto target = nativePath(path);
+    if (!std::filesystem::is_regular_file(target, error))
+        return true;
+    return std::filesystem::remove(target, error);
+}
+
+} // namespace
+
+BackupTarget::BackupTarget(QString file) : file_(std::move(file)) {
+    // Only an absolute path names a place this machine can look at; a relative one (or a
+    // drive-letter path on a system without drives) means something only to the server.
+    if (QDir::isAbsolutePath(file_)) {
+        const QFileInfo info(file_);
+        local_ = info.absoluteDir().exists();
+        sibling_ = info.absoluteFilePath() + QStringLiteral(".vestrel-new");
+    }
+}
+
+void BackupTarget::Prepare() const {
+    if (!local_)
+        return;
+    std::error_code error;
+    if (!removeFile(sibling_, error) || error)
+        throw Error(QStringLiteral("Impossibile eliminare il file %1: %2")
+                        .arg(sibling_, QString::fromStdString(error.message())));
+}
+
+void BackupTarget::Commit() const {
+    if (!local_)
+        return;
+    std::error_code error;
+    if (!std::filesystem::exists(nativePath(sibling_), error))
+        throw Error(QStringLiteral("Il backup scritto dal server non si trova in %1.").arg(sibling_));
+    std::filesystem::rename(nativePath(sibling_), nativePath(file_), error);
+    // The finished backup stays under its sibling name then: it is good, only not in place.
+    if (error)
+        throw Error(QStringLiteral("Impossibile sostituire il file %1 con %2: %3")
+                        .arg(file_, sibling_, QString::fromStdString(error.message())));
+}
+
+void BackupTarget::Discard() const noexcept {
+    if (!local_)
+        return;
+    std::error_code error;
+    removeFile(sibling_, error);
+}
+
+} // namespace vestrel

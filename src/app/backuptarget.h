@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+namespace vestrel {
+
+// Where the server writes a backup, so that the last good backup is never lost. When the
+// target's folder is visible from this machine, the server writes beside the old file under
+// a sibling name, and only a finished backup replaces the old file; a failed one leaves the
+// old file as it was and its partial file is removed. A target this machine cannot see is
+// handed to the server as it is.
+class BackupTarget {
+public:
+    explicit BackupTarget(QString file);
+
+    // The target's folder exists on this machine.
+    bool local() const { return local_; }
+    // The file the server is asked to write.
+    QString serverPath() const { return local_ ? sibling_ : file_; }
+
+    // Removes what a crashed run may have left under the sibling name. Throws Error.
+    void Prepare() const;
+    // Puts the finished backup in place of the old file, in one step. Throws Error, and the
+    // finished backup then stays under the sibling name.
+    void Commit() const;
+    // Removes a partial backup after a failure; never throws.
+    void Discard() const noexcept;
+
+private:
+    QString file_;
+    QString sibling_;
+    bool local_ = false;
+};
+
+} // namespace vestrel
