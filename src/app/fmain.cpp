@@ -51,11 +51,18 @@ QGroupBox* frame(QWidget* container, const QString& name, int left, int top, int
     return box;
 }
 
-// Grey bold "MS Sans Serif" 8.25 pt, the version labels' look.
-void styleVersionLabel(QLabel* label) {
+// "MS Sans Serif" 8.25 pt, the window's font; a sans-serif face stands in where it is missing.
+QFont formFont(bool bold = false) {
     QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
-    font.setBold(true);
+    font.setBold(bold);
+    return font;
+}
+
+// Grey bold text, the version labels' look.
+void styleVersionLabel(QLabel* label) {
+    QFont font = formFont(true);
     label->setFont(font);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, Rgb(0x808080));
@@ -69,6 +76,7 @@ FMain::FMain(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Tarvoni Software - Vestrel"));
     setWindowIcon(VestrelIcon());
     setFixedSize(px(kClientWidthTwips), px(kClientHeightTwips));
+    setFont(formFont());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     createControls();
@@ -206,9 +214,7 @@ void FMain::createControls() {
                                 QStringLiteral(".."));
 
     // Activity hours frame: one label and one button per hour, in a row.
-    QFont hourFont(QStringLiteral("MS Sans Serif"));
-    hourFont.setPointSizeF(8.25);
-    hourFont.setBold(true);
+    const QFont hourFont = formFont(true);
     for (int hour = 0; hour < 24; ++hour) {
         const int left = 120 + 360 * hour;
         label13_[hour] =

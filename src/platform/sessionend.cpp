@@ -2,9 +2,7 @@
 
 #ifndef _WIN32
 #include <QSocketNotifier>
-
 #include <csignal>
-
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
