@@ -16,4 +16,12 @@ bool WriteLog(const QString& text, QString* error) {
     return AppendToFile(LogFilePath(), ToSystemCodePage(line), error);
 }
 
+CIniFile oIni;
+SettingsRecord Settings;
+HourFlags ArrayTempo{};
+
+void LoadSettings() {
+    LoadSettings(oIni, Settings, ArrayTempo);
+}
+
 } // namespace vestrel

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "settings/cinifile.h"
+#include "settings/settings.h"
+
 #include <QString>
 
 namespace vestrel {
@@ -12,5 +15,13 @@ namespace vestrel {
 
 // The log file's path.
 QString LogFilePath();
+
+// Settings: the one INI object over config.ini, the settings record and the hour flags.
+extern CIniFile oIni;
+extern SettingsRecord Settings;
+extern HourFlags ArrayTempo;
+
+// Fills Settings and ArrayTempo from oIni; throws Error when "Integrated Security" is no Boolean.
+void LoadSettings();
 
 } // namespace vestrel
