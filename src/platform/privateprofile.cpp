@@ -131,7 +131,9 @@ bool WriteProfile(const Profile& profile, const char* file) {
     QSaveFile out(FilePath(file));
     // Never write the target in place: a failure must leave the old file whole.
     out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
+    // Unbuffered, so that a short write (a full disk) shows in write()'s count: through the
+    // buffer the lost bytes would go unnoticed and commit() would put a cut file in place.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     // The temporary file takes over the permissions of the file it replaces; the file holds a
     // password, so only its owner may read it, whatever it had before.
