@@ -70,6 +70,7 @@ FMain::FMain(QWidget* parent) : QWidget(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     createControls();
+    connectSettingsHandlers();
 }
 
 FMain::~FMain() = default;

@@ -72,7 +72,21 @@ public:
     QPushButton* CmdEscludi = nullptr;
     QPushButton* CmdIncludi = nullptr;
 
+    // --- Settings: between the window, the record and config.ini ---
+    // Writes the seven keys from the controls and ArrayTempo, and updates Settings.
+    void SaveSettings();
+    // Shows Settings and ArrayTempo in the controls; the file is not read.
+    void ShowSettings();
+    void CmdSave_Click();
+    void CmdLoad_Click();
+    // Lets the user pick the backup file; only TxtPath receives the choice.
+    void CmdDir_Click();
+    // The enabling rule: txtUsr and txtPwd are enabled exactly when the box is not ticked.
+    void chkIntegrated_Click();
+    // --- end of settings ---
+
 private:
+    void connectSettingsHandlers();
     void createControls();
 
     std::array<Shape*, 3> shpStat_{};
