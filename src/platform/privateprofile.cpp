@@ -233,14 +233,18 @@ int WritePrivateProfileStringA(const char* section, const char* key, const char*
     if (!key) {
         if (header < 0)
             return 1; // nothing to remove
-        profile.lines.remove(header, profile.sectionEnd(header) - header);
+        // Every section of that name goes, or a later one would take its place.
+        for (qsizetype at = header; at >= 0; at = profile.findSection(sectionName))
+            profile.lines.remove(at, profile.sectionEnd(at) - at);
         return WriteProfile(profile, file) ? 1 : 0;
     }
     if (!value) {
-        const qsizetype at = header < 0 ? -1 : profile.findKey(header, keyName);
+        qsizetype at = header < 0 ? -1 : profile.findKey(header, keyName);
         if (at < 0)
             return 1;
-        profile.lines.remove(at);
+        // A key written twice by hand is removed with all its lines.
+        for (; at >= 0; at = profile.findKey(header, keyName))
+            profile.lines.remove(at);
         return WriteProfile(profile, file) ? 1 : 0;
     }
 

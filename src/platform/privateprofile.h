@@ -26,7 +26,8 @@ unsigned GetPrivateProfileStringA(const char* section, const char* key, const ch
 
 // Writes value under key in section, creating the file, the section (at the end of the file)
 // and the key (after the last key of its section) when they are absent; a key that exists keeps
-// its place. A null value removes the key; a null key removes the whole section with its lines.
+// its place. A null value removes the key (every line of it in the section); a null key removes
+// the whole section with its lines (every section of that name).
 // The file is written with CR LF line ends through a temporary file in the same folder that then
 // replaces it, so a failed write leaves the old file as it was; the file is readable and
 // writable by its owner only (it holds a password). Returns non-zero on success and 0 on

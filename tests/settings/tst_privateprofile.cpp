@@ -169,6 +169,14 @@ private slots:
         QCOMPARE(value("A", "b", ini.path()), "2"_ba);
         QVERIFY(WritePrivateProfileStringA("b", nullptr, nullptr, ini.path()));
         QCOMPARE(ini.bytes(), "[A]\r\nb=2\r\n[C]\r\nd=4\r\n"_ba);
+        // A key or section written twice by hand is gone after one removal.
+        ini.put("[A]\nk=1\nk=2\n[B]\nx=1\n[A]\nk=3\n[b]\ny=2\n");
+        QVERIFY(WritePrivateProfileStringA("A", "k", nullptr, ini.path()));
+        QCOMPARE(value("A", "k", ini.path()), "<none>"_ba);
+        QVERIFY(WritePrivateProfileStringA("B", nullptr, nullptr, ini.path()));
+        QCOMPARE(value("B", "y", ini.path()), "<none>"_ba);
+        QCOMPARE(ini.bytes(), "[A]\r\n[A]\r\nk=3\r\n"_ba);
+        ini.put("[A]\r\nb=2\r\n[C]\r\nd=4\r\n");
         // Removing what is not there succeeds and changes nothing.
         QVERIFY(WritePrivateProfileStringA("Z", nullptr, nullptr, ini.path()));
         QVERIFY(WritePrivateProfileStringA("A", "zz", nullptr, ini.path()));
