@@ -34,5 +34,15 @@ sanitize: deps $(SANITIZE_BUILD)/build.ninja
 format:
 	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs -r clang-format -i
 
+# The INI engine under libFuzzer, compiled with clang apart from the normal build.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_RUNS ?= 1000000
+fuzz:
+	mkdir -p $(FUZZ_BUILD)
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fPIC -Isrc \
+	  tests/fuzz/fuzz_privateprofile.cpp src/platform/privateprofile.cpp src/platform/textfile.cpp \
+	  $$(pkg-config --cflags --libs Qt6Core) -o $(FUZZ_BUILD)/fuzz_privateprofile
+	$(FUZZ_BUILD)/fuzz_privateprofile -runs=$(FUZZ_RUNS)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

@@ -84,6 +84,7 @@ FMain::FMain(QWidget* parent) : QWidget(parent) {
     connectSchedulerHandlers();
     connect(CmdEsci, &QPushButton::clicked, this, [] { ExitProgram(); });
     SetMainWindow(this);
+    connectSettingsHandlers();
 }
 
 FMain::~FMain() {

@@ -75,6 +75,19 @@ public:
     QPushButton* CmdEscludi = nullptr;
     QPushButton* CmdIncludi = nullptr;
 
+    // --- Settings: between the window, the record and config.ini ---
+    // Writes the seven keys from the controls and ArrayTempo, and updates Settings.
+    void SaveSettings();
+    // Shows Settings and ArrayTempo in the controls; the file is not read.
+    void ShowSettings();
+    void CmdSave_Click();
+    void CmdLoad_Click();
+    // Lets the user pick the backup file; only TxtPath receives the choice.
+    void CmdDir_Click();
+    // The enabling rule: txtUsr and txtPwd are enabled exactly when the box is not ticked.
+    void chkIntegrated_Click();
+    // --- end of settings ---
+
     // --- Start-up and exit ---------------------------------------------------------------
     // Runs once when start-up loads the window, before it is shown.
     void Form_Load();
@@ -109,6 +122,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void connectSettingsHandlers();
     void createControls();
     void connectJobHandlers();
     // What follows every end of a job: the lamps, the timer, an exit that waited for it.

@@ -128,4 +128,12 @@ void RunPendingExit() {
         ExitProgram();
 }
 
+CIniFile oIni;
+SettingsRecord Settings;
+HourFlags ArrayTempo{};
+
+void LoadSettings() {
+    LoadSettings(oIni, Settings, ArrayTempo);
+}
+
 } // namespace vestrel

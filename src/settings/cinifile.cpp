@@ -1,0 +1,136 @@
+#include "settings/cinifile.h"
+
+#include "platform/messagebox.h"
+#include "platform/privateprofile.h"
+#include "platform/textfile.h"
+
+#include <QFileInfo>
+
+namespace vestrel {
+
+namespace {
+
+constexpr unsigned kValueBufferSize = 255;
+constexpr unsigned kListBufferSize = 8192;
+
+// Splits a NUL-separated list. A name counts only when a NUL follows it, so a default text
+// behind the last NUL yields nothing. Empty names are kept unless skipEmpty is set.
+void SplitList(const QByteArray& list, bool skipEmpty, QStringList& names, int& count) {
+    qsizetype start = 0;
+    qsizetype pos = list.indexOf('\0', start);
+    while (pos >= 0) {
+        if (!(skipEmpty && pos == start)) {
+            ++count;
+            if (names.isEmpty())
+                names.append(QString()); // entry 0 stays unused
+            names.append(FromSystemCodePage(list.sliced(start, pos - start)));
+        }
+        start = pos + 1;
+        pos = list.indexOf('\0', start);
+    }
+}
+
+} // namespace
+
+void CIniFile::DeleteKey(const QString& sSection, const QString& sKey) {
+    if (!CheckIniFile())
+        return;
+    sCurSection = sSection;
+    sCurKey = sKey;
+    lLastCode = WritePrivateProfileStringA(ToSystemCodePage(sCurSection).constData(),
+                                           ToSystemCodePage(sCurKey).constData(), nullptr,
+                                           ToSystemCodePage(sIniPath).constData());
+}
+
+void CIniFile::DeleteSection(const QString& sSection) {
+    if (!CheckIniFile())
+        return;
+    sCurSection = sSection;
+    lLastCode = WritePrivateProfileStringA(ToSystemCodePage(sCurSection).constData(), nullptr,
+                                           nullptr, ToSystemCodePage(sIniPath).constData());
+}
+
+void CIniFile::EnumerateSection(const QString& sSection, QStringList& sKey, int& iCount) {
+    if (!CheckIniFile())
+        return;
+    sCurSection = sSection;
+    iCount = 0;
+    sKey.clear();
+    SplitList(ReadKeyList(), false, sKey, iCount);
+}
+
+void CIniFile::EnumerateAllSections(QStringList& sSections, int& iCount) {
+    if (!CheckIniFile())
+        return;
+    iCount = 0;
+    sSections.clear();
+    SplitList(ReadSectionList(), true, sSections, iCount);
+}
+
+void CIniFile::SetValue(const QString& sSectionName, const QString& sKeyName,
+                        const QString& sValue) {
+    if (!CheckIniFile())
+        return;
+    sCurSection = sSectionName;
+    sCurKey = sKeyName;
+    WriteCurrentValue(sValue);
+}
+
+QString CIniFile::GetValue(const QString& sSectionName, const QString& sKeyName,
+                           const QString& sDefault) {
+    sCurSection = sSectionName;
+    sCurKey = sKeyName;
+    sCurDefault = sDefault;
+    return ReadCurrentValue();
+}
+
+QString CIniFile::ReadCurrentValue() {
+    QByteArray buffer(kValueBufferSize, ' ');
+    const unsigned n = GetPrivateProfileStringA(
+        ToSystemCodePage(sCurSection).constData(), ToSystemCodePage(sCurKey).constData(),
+        ToSystemCodePage(sCurDefault).constData(), buffer.data(), kValueBufferSize,
+        ToSystemCodePage(sIniPath).constData());
+    return FromSystemCodePage(buffer.first(n));
+}
+
+void CIniFile::WriteCurrentValue(QString value) {
+    value.remove(QChar(u'\0'));
+    lLastCode = WritePrivateProfileStringA(
+        ToSystemCodePage(sCurSection).constData(), ToSystemCodePage(sCurKey).constData(),
+        ToSystemCodePage(value).constData(), ToSystemCodePage(sIniPath).constData());
+}
+
+QByteArray CIniFile::ReadKeyList() {
+    QByteArray buffer(kListBufferSize, '\0');
+    const unsigned n =
+        GetPrivateProfileStringA(ToSystemCodePage(sCurSection).constData(), nullptr,
+                                 ToSystemCodePage(sCurDefault).constData(), buffer.data(),
+                                 kListBufferSize, ToSystemCodePage(sIniPath).constData());
+    return buffer.first(n);
+}
+
+QByteArray CIniFile::ReadSectionList() {
+    sCurDefault.clear();
+    QByteArray buffer(kListBufferSize, '\0');
+    const unsigned n = GetPrivateProfileStringA(
+        nullptr, nullptr, ToSystemCodePage(sCurDefault).constData(), buffer.data(), kListBufferSize,
+        ToSystemCodePage(sIniPath).constData());
+    return buffer.first(n);
+}
+
+bool CIniFile::CheckIniFile() const {
+    if (sIniPath.isEmpty()) {
+        MsgBox(QStringLiteral("Impostare prima la proprietà IniFileName."));
+        return false;
+    }
+    // Only a plain file counts: folders and hidden files are not found.
+    const QFileInfo info(sIniPath);
+    if (!info.exists() || !info.isFile() || info.isHidden()) {
+        MsgBox(QStringLiteral("File di informazioni di configurazione ") + sIniPath +
+               QStringLiteral(" inesistente."));
+        return false;
+    }
+    return true;
+}
+
+} // namespace vestrel

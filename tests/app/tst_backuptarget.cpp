@@ -1,0 +1,93 @@
+#include "app/backuptarget.h"
+#include "platform/error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vestrel;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+void write(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestBackupTarget : public QObject {
+    Q_OBJECT
+private slots:
+    void whereTheServerWrites() {
+        QTemporaryDir dir;
+        const BackupTarget local(dir.filePath(u"db.bak"_s));
+        QVERIFY(local.local());
+        QCOMPARE(local.serverPath(), dir.filePath(u"db.bak.vestrel-new"_s));
+
+        // Names this machine cannot look at go to the server unchanged.
+        for (const QString& remote : {u"C:\\Backup_07122026_102500"_s, u"relative.bak"_s,
+                                      dir.filePath(u"no such folder/db.bak"_s)}) {
+            const BackupTarget target(remote);
+            QVERIFY2(!target.local(), qPrintable(remote));
+            QCOMPARE(target.serverPath(), remote);
+            target.Prepare();
+            target.Commit();
+            target.Discard();
+        }
+    }
+
+    void aFinishedBackupReplacesTheOldOne() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"db.bak"_s);
+        write(file, "old backup");
+        const BackupTarget target(file);
+        write(target.serverPath(), "left by a crash");
+        target.Prepare();
+        QVERIFY(!QFile::exists(target.serverPath()));
+        QCOMPARE(read(file), "old backup"_ba);
+
+        write(target.serverPath(), "new backup");
+        target.Commit();
+        QCOMPARE(read(file), "new backup"_ba);
+        QVERIFY(!QFile::exists(target.serverPath()));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"db.bak"_s});
+    }
+
+    void aFailedBackupLeavesTheOldOne() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"db.bak"_s);
+        write(file, "old backup");
+        const BackupTarget target(file);
+        target.Prepare();
+        write(target.serverPath(), "partial");
+        target.Discard();
+        QCOMPARE(read(file), "old backup"_ba);
+        QVERIFY(!QFile::exists(target.serverPath()));
+    }
+
+    void aBackupThatCannotBePutInPlaceStaysBeside() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"db.bak"_s);
+        QVERIFY(QDir(dir.path()).mkpath(u"db.bak/inside"_s)); // a folder where the file should go
+        const BackupTarget target(file);
+        write(target.serverPath(), "new backup");
+        QVERIFY_THROWS_EXCEPTION(Error, target.Commit());
+        QCOMPARE(read(target.serverPath()), "new backup"_ba);
+
+        // A server that wrote somewhere this machine does not see is a failure too.
+        QVERIFY(QFile::remove(target.serverPath()));
+        QVERIFY_THROWS_EXCEPTION(Error, target.Commit());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackupTarget)
+#include "tst_backuptarget.moc"

@@ -1,0 +1,193 @@
+// The automatic timer of the real main window, driven tick by tick with a clock the test sets.
+#include "app/fmain.h"
+#include "app/mbackup.h"
+#include "support/fixtures.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+
+using namespace vestrel;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A port on this machine where nobody listens: every connection is refused at once.
+quint16 deadPort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+struct Window {
+    test::TempProgramFolder folder;
+    test::FakeClock clock{QDateTime(QDate(2026, 12, 30), QTime(0, 0))};
+    test::PinnedFormats formats;
+    test::MessageBoxRecorder boxes;
+    FMain form;
+
+    Window() {
+        ArrayTempo.fill(false);
+        form.txtSrv->setText(u"127.0.0.1,%1"_s.arg(deadPort()));
+        form.txtUsr->setText(u"sa"_s);
+        form.txtDBName->setText(u"db"_s);
+        form.TxtPath->setText(folder.file(u"db.bak"_s));
+        form.bAuto = true;
+    }
+    ~Window() { ArrayTempo.fill(false); }
+
+    int starts() const {
+        int count = 0;
+        for (const QByteArray& line : folder.lines(u"Command.log"_s))
+            if (test::AfterStamp(line).startsWith("Inizio Backup in data "))
+                ++count;
+        return count;
+    }
+
+    // Ticks once a minute from the clock's time on; returns the times a backup started.
+    QList<QDateTime> run(int minutes) {
+        QList<QDateTime> started;
+        for (int i = 0; i < minutes; ++i) {
+            const int before = starts();
+            form.Tmr_Timer();
+            if (starts() != before)
+                started.append(clock.Now());
+            clock.advanceSeconds(60);
+        }
+        return started;
+    }
+};
+
+void enable(std::initializer_list<int> hours) {
+    for (int hour : hours)
+        ArrayTempo[static_cast<std::size_t>(hour)] = true;
+}
+
+} // namespace
+
+class TestSchedulerWindow : public QObject {
+    Q_OBJECT
+private slots:
+    // Two days across the end of a month and of a year: one start at the top of each enabled
+    // hour, none elsewhere. The engine fails at once here; a failed start still counts.
+    void fortyEightHours() {
+        Window w;
+        enable({8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 23});
+        const QList<QDateTime> started = w.run(48 * 60);
+        QList<QDateTime> expected;
+        for (const QDate day : {QDate(2026, 12, 30), QDate(2026, 12, 31)})
+            for (int hour : {8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 23})
+                expected.append(QDateTime(day, QTime(hour, 0)));
+        QCOMPARE(started, expected);
+        // And on into the new year.
+        w.clock.set(QDateTime(QDate(2027, 1, 1), QTime(8, 0)));
+        QCOMPARE(w.run(1).size(), 1);
+    }
+
+    void startsAtOnceInAnEnabledHour() {
+        Window w;
+        w.clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 25)));
+        enable({10});
+        QCOMPARE(w.run(1).size(), 1);
+        QCOMPARE(w.form.LastAutomaticStart().iLastMinute(), 25);
+        QCOMPARE(w.form.LastAutomaticStart().iLastHour(), 10);
+        QCOMPARE(w.form.LastAutomaticStart().iLastDay(), 7);
+        QCOMPARE(w.run(34).size(), 0);
+    }
+
+    void nothingWithAutomaticModeOffOrEveryHourOff() {
+        {
+            Window w;
+            enable({0, 1, 2, 3});
+            w.form.CmdAbilita_Click();
+            QCOMPARE(w.form.bAuto, false);
+            QCOMPARE(w.form.CmdAbilita->text(), u"Abilita Auto"_s);
+            QCOMPARE(w.run(6 * 60).size(), 0);
+            // A second click turns it on again and the starts resume.
+            w.form.CmdAbilita_Click();
+            QCOMPARE(w.form.CmdAbilita->text(), u"Disabilita Auto"_s);
+            w.clock.set(QDateTime(QDate(2026, 12, 31), QTime(2, 10)));
+            QCOMPARE(w.run(60).size(), 1);
+        }
+        {
+            Window w;
+            QCOMPARE(w.run(24 * 60).size(), 0);
+        }
+    }
+
+    // An hour enabled with its button counts at the next tick; nothing is saved.
+    void enablingTheCurrentHour() {
+        Window w;
+        w.clock.set(QDateTime(QDate(2026, 12, 7), QTime(14, 40)));
+        QCOMPARE(w.run(1).size(), 0);
+        w.form.CmdHour(14)->click();
+        QCOMPARE(ArrayTempo[14], true);
+        QCOMPARE(w.form.CmdHour(14)->backColor(), QColor(0, 0, 0xFF));
+        QCOMPARE(w.run(1).size(), 1);
+        QVERIFY(!QFile::exists(w.folder.file(u"config.ini"_s)));
+        // Twice: flag and colour back as they were.
+        w.form.CmdHour(14)->click();
+        QCOMPARE(ArrayTempo[14], false);
+        QCOMPARE(w.form.CmdHour(14)->backColor(), QColor(0xFF, 0xFF, 0xFF));
+    }
+
+    void includeAndExcludeAll() {
+        Window w;
+        w.form.CmdIncludi->click();
+        for (int hour = 0; hour < 24; ++hour) {
+            QVERIFY(ArrayTempo[static_cast<std::size_t>(hour)]);
+            QCOMPARE(w.form.CmdHour(hour)->backColor(), QColor(0, 0, 0xFF));
+        }
+        w.form.CmdEscludi->click();
+        for (int hour = 0; hour < 24; ++hour) {
+            QVERIFY(!ArrayTempo[static_cast<std::size_t>(hour)]);
+            QCOMPARE(w.form.CmdHour(hour)->backColor(), QColor(0xFF, 0xFF, 0xFF));
+        }
+    }
+
+    // While a job runs, the lamps show it and the fields are locked; the rest stays usable.
+    // A manual start leaves the remembered automatic start alone.
+    void lampsAndLocksDuringAManualBackup() {
+        Window w;
+        w.clock.set(QDateTime(QDate(2026, 12, 7), QTime(9, 30)));
+        enable({9});
+        w.form.bAuto = false;
+        bool seen = false;
+        QTimer::singleShot(0, &w.form, [&] {
+            seen = true;
+            QVERIFY(bBackupRunning);
+            QCOMPARE(w.form.ShpStat(1)->fillColor(), QColor(0xFF, 0, 0));
+            QCOMPARE(w.form.ShpStat(2)->fillColor(), QColor(0xFF, 0xFF, 0xFF));
+            QVERIFY(!w.form.CmdEsci->isEnabled());
+            QVERIFY(!w.form.CmdBackup->isEnabled());
+            for (QLineEdit* field :
+                 {w.form.txtSrv, w.form.txtUsr, w.form.txtPwd, w.form.txtDBName, w.form.TxtPath}) {
+                QVERIFY(field->isReadOnly());
+                QVERIFY(field->isEnabled());
+            }
+            for (QWidget* usable : std::initializer_list<QWidget*>{
+                     w.form.chkIntegrated, w.form.CmdDir, w.form.CmdLoad, w.form.CmdSave,
+                     w.form.CmdAbilita, w.form.CmdHour(3), w.form.CmdIncludi, w.form.CmdEscludi})
+                QVERIFY(usable->isEnabled());
+            // A tick inside the job only refreshes the display.
+            w.form.Tmr_Timer();
+        });
+        w.form.CmdBackup->click();
+        QVERIFY(seen);
+        QCOMPARE(w.starts(), 1);
+        QCOMPARE(w.form.LastAutomaticStart().iLastHour(), 0);
+        QCOMPARE(w.form.LastAutomaticStart().iLastDay(), 0);
+        QVERIFY(!bBackupRunning);
+        QCOMPARE(w.form.ShpStat(1)->fillColor(), QColor(0xFF, 0xFF, 0xFF));
+        QCOMPARE(w.form.ShpStat(2)->fillColor(), QColor(0, 0xFF, 0));
+        QVERIFY(w.form.CmdEsci->isEnabled());
+        QVERIFY(!w.form.txtSrv->isReadOnly());
+    }
+};
+
+QTEST_MAIN(TestSchedulerWindow)
+#include "tst_scheduler_window.moc"

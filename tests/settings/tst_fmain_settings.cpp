@@ -1,0 +1,250 @@
+#include "app/fmain.h"
+#include "app/mbackup.h"
+#include "platform/gui/filedialog.h"
+#include "support/fixtures.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace vestrel;
+using namespace vestrel::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Answers the file dialog as the test says and keeps the last request.
+class FakeFileDialog final : public IFileDialog {
+public:
+    FakeFileDialog() : scope_(FileDialogSeam(), this) {}
+    std::optional<QString> GetOpenFileName(const FileDialogRequest& request,
+                                           QWidget* parent) override {
+        ++calls;
+        last = request;
+        lastParent = parent;
+        if (fail)
+            throw std::runtime_error("dialog failed");
+        return answer;
+    }
+    std::optional<QString> answer;
+    bool fail = false;
+    int calls = 0;
+    FileDialogRequest last;
+    QWidget* lastParent = nullptr;
+
+private:
+    ScopedSeam<IFileDialog> scope_;
+};
+
+QColor blue() {
+    return Rgb(0x0000FF);
+}
+QColor white() {
+    return Rgb(0xFFFFFF);
+}
+
+} // namespace
+
+class TestFMainSettings : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<TempProgramFolder> folder_;
+    QString iniPath() const { return folder_->file(u"config.ini"_s); }
+    void createIni(const QByteArray& bytes = {}) {
+        QFile file(iniPath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+    QByteArray value(const QString& section, const QString& key) {
+        CIniFile reader;
+        reader.IniFileName(iniPath());
+        return reader.GetValue(section, key, u"<missing>"_s).toUtf8();
+    }
+
+private slots:
+    void init() {
+        folder_ = std::make_unique<TempProgramFolder>();
+        oIni = CIniFile();
+        oIni.IniFileName(iniPath());
+        Settings = SettingsRecord();
+        ArrayTempo.fill(false);
+    }
+    void cleanup() { folder_.reset(); }
+
+    void enablingRuleKeepsTexts() {
+        FMain form;
+        form.txtUsr->setText(u"sa"_s);
+        form.txtPwd->setText(u"secret"_s);
+        QTest::mouseClick(form.chkIntegrated, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(form.chkIntegrated->isChecked());
+        QVERIFY(!form.txtUsr->isEnabled());
+        QVERIFY(!form.txtPwd->isEnabled());
+        QCOMPARE(form.txtUsr->text(), u"sa"_s);
+        QCOMPARE(form.txtPwd->text(), u"secret"_s);
+        QTest::mouseClick(form.chkIntegrated, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(form.txtUsr->isEnabled());
+        QVERIFY(form.txtPwd->isEnabled());
+        QCOMPARE(form.txtPwd->text(), u"secret"_s);
+        // A state set by the program follows the same rule.
+        form.chkIntegrated->setCheckState(Qt::PartiallyChecked);
+        QVERIFY(form.txtUsr->isEnabled());
+        form.chkIntegrated->setChecked(true);
+        QVERIFY(!form.txtPwd->isEnabled());
+    }
+
+    void loadButtonRestoresTheRecord() {
+        Settings = {u"srv"_s, u"db"_s, u"usr"_s, u"pwd"_s, true, u"/b/x.bak"_s};
+        ArrayTempo[3] = ArrayTempo[22] = true;
+        FMain form;
+        form.ShowSettings();
+        QVERIFY(!form.txtUsr->isEnabled());
+
+        form.txtSrv->setText(u"edited"_s);
+        form.TxtPath->setText(u"edited.bak"_s);
+        form.chkIntegrated->setChecked(false);
+        for (int hour = 0; hour < 24; ++hour)
+            form.CmdHour(hour)->setBackColor(Rgb(0x123456));
+        createIni("[Connection String]\r\nData Source=from the file\r\n");
+
+        QTest::mouseClick(form.CmdLoad, Qt::LeftButton);
+        QCOMPARE(form.txtSrv->text(), u"srv"_s); // the record, not the file
+        QCOMPARE(form.txtDBName->text(), u"db"_s);
+        QCOMPARE(form.txtUsr->text(), u"usr"_s);
+        QCOMPARE(form.txtPwd->text(), u"pwd"_s);
+        QCOMPARE(form.TxtPath->text(), u"/b/x.bak"_s);
+        QVERIFY(form.chkIntegrated->isChecked());
+        QVERIFY(!form.txtUsr->isEnabled());
+        QVERIFY(!form.txtPwd->isEnabled());
+        for (int hour = 0; hour < 24; ++hour)
+            QCOMPARE(form.CmdHour(hour)->backColor(), hour == 3 || hour == 22 ? blue() : white());
+    }
+
+    void showReplacesTheDesignTexts() {
+        FMain form;
+        QVERIFY(!form.txtSrv->text().isEmpty());
+        form.txtUsr->setEnabled(false); // locked by someone else; the rule puts it right
+        form.ShowSettings();
+        QCOMPARE(form.txtSrv->text(), QString());
+        QCOMPARE(form.txtUsr->text(), QString());
+        QVERIFY(form.txtUsr->isEnabled());
+        QVERIFY(!form.chkIntegrated->isChecked());
+        QCOMPARE(form.CmdHour(0)->backColor(), white());
+    }
+
+    void saveWritesTheWindow() {
+        createIni();
+        MessageBoxRecorder boxes;
+        FMain form;
+        form.txtSrv->setText(u"SRV\\SQL"_s);
+        form.txtDBName->setText(u"Gestionale"_s);
+        form.txtUsr->setText(u" sa"_s);
+        form.txtPwd->setText(u"p;w=d"_s);
+        form.TxtPath->setText(u"/backup/g.bak"_s);
+        form.chkIntegrated->setChecked(true); // the boxes are disabled but still saved
+        ArrayTempo[0] = ArrayTempo[23] = true;
+        form.CmdHour(5)->setBackColor(blue()); // colours are not the flags
+        QTest::mouseClick(form.CmdSave, Qt::LeftButton);
+
+        QVERIFY(boxes.texts.isEmpty());
+        QCOMPARE(
+            folder_->lines(u"config.ini"_s),
+            (QList<QByteArray>{"[Connection String]", "Integrated Security=1", "User ID= sa",
+                               "Initial Catalog=Gestionale", "Data Source=SRV\\SQL",
+                               "Password=p;w=d", "[Opzioni_Avanzate]", "FileName=/backup/g.bak",
+                               "ARRAY_TEMPO=1|" + QByteArray("0|").repeated(22) + "1|"}));
+        QCOMPARE(Settings.sDataSource, u"SRV\\SQL"_s);
+        QCOMPARE(Settings.sUserID, u" sa"_s);
+        QCOMPARE(Settings.sPassword, u"p;w=d"_s);
+        QVERIFY(Settings.bIntegratedSecurity);
+
+        // What was saved loads back the same.
+        SettingsRecord loaded;
+        HourFlags flags{};
+        LoadSettings(oIni, loaded, flags);
+        QCOMPARE(loaded.sInitialCatalog, u"Gestionale"_s);
+        QCOMPARE(loaded.sPassword, u"p;w=d"_s);
+        QCOMPARE(loaded.sBackupFile, u"/backup/g.bak"_s);
+        QVERIFY(loaded.bIntegratedSecurity);
+        QVERIFY(flags == ArrayTempo);
+
+        form.chkIntegrated->setChecked(false);
+        form.SaveSettings();
+        QCOMPARE(value(u"Connection String"_s, u"Integrated Security"_s), "0"_ba);
+        QVERIFY(!Settings.bIntegratedSecurity);
+    }
+
+    void saveWithoutFile() {
+        MessageBoxRecorder boxes;
+        FMain form;
+        form.txtSrv->setText(u"srv"_s);
+        form.TxtPath->setText(u"x.bak"_s);
+        form.SaveSettings();
+        const QString message =
+            u"File di informazioni di configurazione "_s + iniPath() + u" inesistente."_s;
+        QCOMPARE(boxes.texts, QStringList(7, message));
+        QVERIFY(!QFile::exists(iniPath()));
+        QCOMPARE(Settings.sDataSource, u"srv"_s);
+        QCOMPARE(Settings.sBackupFile, u"x.bak"_s);
+    }
+
+    void fileDialogRequest() {
+        FakeFileDialog dialog;
+        FMain form;
+        QTest::mouseClick(form.CmdDir, Qt::LeftButton);
+        QCOMPARE(dialog.calls, 1);
+        QCOMPARE(dialog.last.title, u"Data File Name:"_s);
+        QCOMPARE(dialog.last.filters, (QList<FileFilter>{{u"All Files (*.*)"_s, u"*.*"_s},
+                                                         {u"Backup Files (*.bak)"_s, u"*.bak"_s}}));
+        QCOMPARE(dialog.last.selectedFilter, 1);
+        QCOMPARE(dialog.last.defaultExtension, u"bak"_s);
+        QCOMPARE(dialog.lastParent, &form);
+    }
+
+    void fileDialogAnswers() {
+        MessageBoxRecorder boxes;
+        FakeFileDialog dialog;
+        FMain form;
+        form.TxtPath->setText(QString());
+        form.CmdDir_Click(); // Cancel
+        QCOMPARE(form.TxtPath->text(), QString());
+        dialog.answer = u"/data/chosen.bak"_s;
+        form.CmdDir_Click();
+        QCOMPARE(form.TxtPath->text(), u"/data/chosen.bak"_s);
+        QCOMPARE(Settings.sBackupFile, QString()); // only the text box
+        dialog.fail = true;
+        form.CmdDir_Click();
+        QCOMPARE(form.TxtPath->text(), u"/data/chosen.bak"_s);
+        QVERIFY(boxes.texts.isEmpty());
+    }
+
+    void defaultExtension() {
+        QCOMPARE(WithDefaultExtension(u"/b/name"_s, u"bak"_s), u"/b/name.bak"_s);
+        QCOMPARE(WithDefaultExtension(u"/b.d/name"_s, u"bak"_s), u"/b.d/name.bak"_s);
+        QCOMPARE(WithDefaultExtension(u"/b/name.txt"_s, u"bak"_s), u"/b/name.txt"_s);
+        QCOMPARE(WithDefaultExtension(u"/b/name"_s, QString()), u"/b/name"_s);
+    }
+
+    void realDialogAppendsTheExtension() {
+        // The dialog of the widget layer, with a name typed that has no extension.
+        FMain form;
+        const QString typed = folder_->file(u"nuovo"_s);
+        QTimer::singleShot(0, this, [typed] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), u"Data File Name:"_s);
+            QCOMPARE(dialog->selectedNameFilter(), u"Backup Files (*.bak)"_s);
+            dialog->selectFile(typed);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        form.CmdDir_Click();
+        QCOMPARE(form.TxtPath->text(), typed + u".bak"_s);
+    }
+};
+
+QTEST_MAIN(TestFMainSettings)
+#include "tst_fmain_settings.moc"
