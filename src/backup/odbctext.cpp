@@ -47,6 +47,17 @@ QString BraceValue(const QString& value) {
     return u'{' + escaped + u'}';
 }
 
+// FreeTDS 1.3 ends a braced value at the first lone "}" but keeps a doubled "}}" as two
+// characters, so a value with "}" goes unbraced (it then ends at the next ";").
+static QString FreeTdsValue(const QString& value, const QString& what) {
+    if (!value.contains(u'}'))
+        return BraceValue(value);
+    if (value.contains(u';') || value.startsWith(u'{') || value != value.trimmed())
+        throw Error(what + u" cannot hold both \"}\" and \";\" (or start with \"{\" or a "
+                           u"blank) with the FreeTDS driver."_s);
+    return value;
+}
+
 QString ConnectionString(const QString& driver, const QString& server, const QString& login,
                          const QString& password, bool loginSecure) {
     const ServerAddress address = ParseServerName(server);
@@ -63,7 +74,8 @@ QString ConnectionString(const QString& driver, const QString& server, const QSt
         if (loginSecure && !login.contains(u'\\'))
             text += u"Trusted_Connection=Yes;"_s; // Kerberos with the user's ticket
         else // a DOMAIN\user login makes FreeTDS authenticate with NTLM
-            text += u"UID="_s + BraceValue(login) + u";PWD="_s + BraceValue(password) + u';';
+            text += u"UID="_s + FreeTdsValue(login, u"The login"_s) + u";PWD="_s +
+                    FreeTdsValue(password, u"The password"_s) + u';';
     } else {
         QString target = hostAndInstance;
         if (address.port > 0)

@@ -26,6 +26,7 @@ ServerAddress ParseServerName(const QString& server);
 // An attribute value in braces, with "}" doubled, so ";" or "}" cannot start a new attribute.
 QString BraceValue(const QString& value);
 
+// Throws vestrel::Error for a login or password FreeTDS cannot be given.
 QString ConnectionString(const QString& driver, const QString& server, const QString& login,
                          const QString& password, bool loginSecure);
 

@@ -53,10 +53,14 @@ QList<DiagRecord> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     return records;
 }
 
+// The server's own messages carry their number; the driver adds unnumbered summaries
+// ("Unable to connect to data source") that only repeat them.
 QString Describe(const QList<DiagRecord>& records, const QString& fallback) {
+    const bool fromServer =
+        std::any_of(records.begin(), records.end(), [](const DiagRecord& r) { return r.native; });
     QStringList texts;
     for (const DiagRecord& record : records)
-        if (!record.text.isEmpty())
+        if (!record.text.isEmpty() && (record.native || !fromServer))
             texts << record.text;
     return texts.isEmpty() ? fallback : texts.join(u' ');
 }
@@ -192,7 +196,7 @@ public:
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt)))
             throw Error(Describe(Diagnostics(SQL_HANDLE_DBC, dbc_),
                                  u"No ODBC statement could be allocated."_s));
-        QStringList errors;
+        QList<DiagRecord> errors;
         bool linkLost = false;
         SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(Wide(statement)), SQL_NTS);
         for (;;) {
@@ -201,7 +205,7 @@ public:
             if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
                 for (const DiagRecord& record : Diagnostics(SQL_HANDLE_STMT, stmt)) {
                     if (rc == SQL_ERROR) {
-                        errors << record.text;
+                        errors << record;
                         if (record.state.startsWith(u"08"_s) || record.state == u"HYT00"_s)
                             linkLost = true;
                     } else {
@@ -217,7 +221,7 @@ public:
         if (linkLost)
             Disconnect();
         if (!errors.isEmpty())
-            throw Error(errors.join(u' '));
+            throw Error(Describe(errors, QString()));
     }
 
 private:
