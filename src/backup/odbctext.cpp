@@ -1,0 +1,152 @@
+#include "backup/odbctext.h"
+
+#include "platform/error.h"
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel::odbc {
+
+QStringList KnownDrivers() {
+    // FreeTDS (Debian's tdsodbc registers it under this name), then Microsoft's drivers.
+    return {u"FreeTDS"_s, u"ODBC Driver 18 for SQL Server"_s, u"ODBC Driver 17 for SQL Server"_s,
+            u"SQL Server Native Client 11.0"_s, u"SQL Server"_s};
+}
+
+bool IsFreeTds(const QString& driver) {
+    return driver.contains(u"FreeTDS"_s, Qt::CaseInsensitive) ||
+           driver.contains(u"libtdsodbc"_s, Qt::CaseInsensitive);
+}
+
+ServerAddress ParseServerName(const QString& server) {
+    ServerAddress address;
+    QString rest = server.trimmed();
+    const qsizetype comma = rest.lastIndexOf(u',');
+    if (comma >= 0) {
+        bool ok = false;
+        const int port = rest.mid(comma + 1).trimmed().toInt(&ok);
+        if (ok && port > 0 && port < 65536) {
+            address.port = port;
+            rest = rest.left(comma).trimmed();
+        }
+    }
+    const qsizetype slash = rest.indexOf(u'\\');
+    if (slash >= 0) {
+        address.instance = rest.mid(slash + 1);
+        rest = rest.left(slash);
+    }
+    static const QStringList local = {u"(local)"_s, u"."_s, u"(localhost)"_s, u"localhost"_s};
+    if (local.contains(rest, Qt::CaseInsensitive))
+        rest = u"127.0.0.1"_s;
+    address.host = rest;
+    return address;
+}
+
+QString BraceValue(const QString& value) {
+    QString escaped = value;
+    escaped.replace(u"}"_s, u"}}"_s);
+    return u'{' + escaped + u'}';
+}
+
+// FreeTDS 1.3 ends a braced value at the first lone "}" but keeps a doubled "}}" as two
+// characters, so a value with "}" goes unbraced (it then ends at the next ";").
+static QString FreeTdsValue(const QString& value, const QString& what) {
+    if (!value.contains(u'}'))
+        return BraceValue(value);
+    if (value.contains(u';') || value.startsWith(u'{') || value != value.trimmed())
+        throw Error(what + u" cannot hold both \"}\" and \";\" (or start with \"{\" or a "
+                           u"blank) with the FreeTDS driver."_s);
+    return value;
+}
+
+QString ConnectionString(const QString& driver, const QString& server, const QString& login,
+                         const QString& password, bool loginSecure) {
+    const ServerAddress address = ParseServerName(server);
+    QString hostAndInstance = address.host;
+    if (!address.instance.isEmpty())
+        hostAndInstance += u'\\' + address.instance;
+
+    QString text = u"Driver="_s + BraceValue(driver) + u';';
+    if (IsFreeTds(driver)) {
+        text += u"Server="_s + BraceValue(hostAndInstance) + u';';
+        if (address.port > 0)
+            text += u"Port="_s + QString::number(address.port) + u';';
+        text += u"TDS_Version=7.4;"_s;
+        if (loginSecure && !login.contains(u'\\'))
+            text += u"Trusted_Connection=Yes;"_s; // Kerberos with the user's ticket
+        else // a DOMAIN\user login makes FreeTDS authenticate with NTLM
+            text += u"UID="_s + FreeTdsValue(login, u"The login"_s) + u";PWD="_s +
+                    FreeTdsValue(password, u"The password"_s) + u';';
+    } else {
+        QString target = hostAndInstance;
+        if (address.port > 0)
+            target += u',' + QString::number(address.port);
+        text += u"Server="_s + BraceValue(target) + u';';
+        if (loginSecure)
+            text += u"Trusted_Connection=Yes;"_s;
+        else
+            text += u"UID="_s + BraceValue(login) + u";PWD="_s + BraceValue(password) + u';';
+    }
+    return text;
+}
+
+static void RefuseNul(const QString& text, const QString& what) {
+    if (text.contains(QChar(u'\0')))
+        throw Error(what + u" contains a NUL character."_s);
+}
+
+QString QuoteIdentifier(const QString& name) {
+    RefuseNul(name, u"The database name"_s);
+    QString escaped = name;
+    escaped.replace(u"]"_s, u"]]"_s);
+    return u'[' + escaped + u']';
+}
+
+QString QuoteLiteral(const QString& text) {
+    RefuseNul(text, u"The backup file name"_s);
+    QString escaped = text;
+    escaped.replace(u"'"_s, u"''"_s);
+    return u"N'"_s + escaped + u'\'';
+}
+
+QStringList ParseFiles(const QString& files) {
+    QStringList list;
+    qsizetype i = 0;
+    while (i < files.size()) {
+        if (files.at(i) != u'[')
+            throw Error(
+                u"Malformed file list \"%1\": expected '[' at position %2."_s.arg(files).arg(i +
+                                                                                             1));
+        const qsizetype end = files.indexOf(u']', i + 1);
+        if (end < 0)
+            throw Error(u"Malformed file list \"%1\": missing ']'."_s.arg(files));
+        const QString name = files.mid(i + 1, end - i - 1);
+        if (name.trimmed().isEmpty())
+            throw Error(u"Malformed file list \"%1\": empty file name."_s.arg(files));
+        list << name;
+        i = end + 1;
+    }
+    if (list.isEmpty())
+        throw Error(u"No backup file given."_s);
+    return list;
+}
+
+QString BackupStatement(const QString& database, const QStringList& files) {
+    QStringList targets;
+    for (const QString& file : files)
+        targets << u"DISK = "_s + QuoteLiteral(file);
+    return u"BACKUP DATABASE "_s + QuoteIdentifier(database) + u" TO "_s + targets.join(u", "_s) +
+           u" WITH STATS = 10"_s;
+}
+
+QString StripPrefixes(const QString& message) {
+    QString text = message;
+    while (text.startsWith(u'[')) {
+        const qsizetype end = text.indexOf(u']');
+        if (end < 0)
+            break;
+        text.remove(0, end + 1);
+    }
+    return text.trimmed();
+}
+
+} // namespace vestrel::odbc

@@ -1,0 +1,336 @@
+#include "backup/sqldmo.h"
+
+#include "backup/odbctext.h"
+#include "platform/error.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QThread>
+#include <algorithm>
+#include <functional>
+#include <sql.h>
+#include <sqlext.h>
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the ODBC wide API must be UTF-16");
+
+struct DiagRecord {
+    QString state;
+    int native = 0;
+    QString text;
+};
+
+QList<DiagRecord> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+    QList<DiagRecord> records;
+    if (!handle)
+        return records;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR buffer[1024];
+        SQLSMALLINT length = 0;
+        SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, buffer,
+                                      SQLSMALLINT(std::size(buffer)), &length);
+        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+            break;
+        QString text;
+        if (length >= SQLSMALLINT(std::size(buffer))) {
+            QList<SQLWCHAR> big(length + 1);
+            SQLGetDiagRecW(type, handle, i, state, &native, big.data(), SQLSMALLINT(big.size()),
+                           &length);
+            text = QString::fromUtf16(reinterpret_cast<const char16_t*>(big.constData()), length);
+        } else {
+            text = QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer), length);
+        }
+        records.append({QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5),
+                        int(native), odbc::StripPrefixes(text)});
+    }
+    return records;
+}
+
+// The server's own messages carry their number; the driver adds unnumbered summaries
+// ("Unable to connect to data source") that only repeat them.
+QString Describe(const QList<DiagRecord>& records, const QString& fallback) {
+    const bool fromServer =
+        std::any_of(records.begin(), records.end(), [](const DiagRecord& r) { return r.native; });
+    QStringList texts;
+    for (const DiagRecord& record : records)
+        if (!record.text.isEmpty() && (record.native || !fromServer))
+            texts << record.text;
+    return texts.isEmpty() ? fallback : texts.join(u' ');
+}
+
+const SQLWCHAR* Wide(const QString& text) {
+    return reinterpret_cast<const SQLWCHAR*>(text.utf16());
+}
+
+// The first number in a progress text ("10 percent processed.").
+int LeadingNumber(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && !text.at(i).isDigit())
+        ++i;
+    int value = 0;
+    while (i < text.size() && text.at(i).isDigit() && value < 1000)
+        value = value * 10 + text.at(i++).digitValue();
+    return value;
+}
+
+// Posts a call to the thread that owns `context`; dropped if `context` is gone by then.
+using Post = std::function<void(std::function<void()>)>;
+
+} // namespace
+
+// The ODBC handles of one connection and the one thread that uses them.
+class SQLServer::Impl {
+public:
+    Impl() {
+        thread_.setObjectName(u"vestrel-odbc"_s);
+        worker_.moveToThread(&thread_);
+        thread_.start();
+    }
+    ~Impl() {
+        QMetaObject::invokeMethod(
+            &worker_, [this] { Disconnect(); }, Qt::QueuedConnection);
+        thread_.quit();
+        thread_.wait();
+    }
+
+    // Runs `job` on the worker thread. The calling thread keeps handling its events (so the
+    // window stays responsive and what the job posts is delivered) until the job has ended
+    // and everything it posted has been delivered; then a failure is raised here.
+    void Run(const std::function<void(const Post&)>& job) {
+        QObject context; // lives on the calling thread; posts to it die with it
+        bool done = false;
+        bool failed = false;
+        QString description;
+        const Post post = [&context](std::function<void()> call) {
+            QMetaObject::invokeMethod(&context, std::move(call), Qt::QueuedConnection);
+        };
+        QMetaObject::invokeMethod(
+            &worker_,
+            [&] {
+                try {
+                    job(post);
+                } catch (const Error& error) {
+                    failed = true;
+                    description = error.description();
+                } catch (const std::exception& error) {
+                    failed = true;
+                    description = QString::fromLocal8Bit(error.what());
+                }
+                // Queued after everything the job posted, so it is delivered last.
+                post([&done] { done = true; });
+            },
+            Qt::QueuedConnection);
+        // Not QEventLoop::exec(): quit() would end it early, before the job has finished.
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (failed)
+            throw Error(description);
+    }
+
+    // Worker thread only from here on.
+    void Connect(const QString& connectionString, int loginTimeout, const QString& server) {
+        Disconnect();
+        SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+        if (!SQL_SUCCEEDED(rc))
+            throw Error(u"The ODBC driver manager could not be initialised."_s);
+        // ODBC 3 behaviour: the driver returns each message as it arrives, not at the end.
+        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        rc = SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+        if (!SQL_SUCCEEDED(rc)) {
+            const QString text = Describe(Diagnostics(SQL_HANDLE_ENV, env_),
+                                          u"No ODBC connection could be allocated."_s);
+            Disconnect();
+            throw Error(text);
+        }
+        if (loginTimeout > 0)
+            SQLSetConnectAttrW(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
+                               reinterpret_cast<SQLPOINTER>(SQLULEN(loginTimeout)), 0);
+        SQLWCHAR out[1024];
+        SQLSMALLINT outLength = 0;
+        rc =
+            SQLDriverConnectW(dbc_, nullptr, const_cast<SQLWCHAR*>(Wide(connectionString)), SQL_NTS,
+                              out, SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
+        if (!SQL_SUCCEEDED(rc)) {
+            const QList<DiagRecord> records = Diagnostics(SQL_HANDLE_DBC, dbc_);
+            QString text = Describe(records, u"Could not connect to %1."_s.arg(server));
+            for (const DiagRecord& record : records)
+                if (record.state == u"HYT00"_s)
+                    text = u"Login timeout expired: %1 did not answer the login within %2 "
+                           u"seconds."_s.arg(server)
+                               .arg(loginTimeout);
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+            dbc_ = nullptr;
+            Disconnect();
+            throw Error(text);
+        }
+        connected_ = true;
+    }
+
+    void Disconnect() {
+        if (dbc_) {
+            if (connected_)
+                SQLDisconnect(dbc_);
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+            dbc_ = nullptr;
+        }
+        connected_ = false;
+        if (env_) {
+            SQLFreeHandle(SQL_HANDLE_ENV, env_);
+            env_ = nullptr;
+        }
+    }
+
+    // Sends the statement and turns every message into a call posted back; drains the
+    // results to the end because freeing the statement early aborts the backup.
+    void Execute(const QString& statement, const std::function<void(const DiagRecord&)>& onInfo) {
+        if (!connected_)
+            throw Error(u"Not connected to a server."_s);
+        SQLHSTMT stmt = nullptr;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt)))
+            throw Error(Describe(Diagnostics(SQL_HANDLE_DBC, dbc_),
+                                 u"No ODBC statement could be allocated."_s));
+        QList<DiagRecord> errors;
+        bool linkLost = false;
+        SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(Wide(statement)), SQL_NTS);
+        for (;;) {
+            if (rc == SQL_NO_DATA || rc == SQL_INVALID_HANDLE)
+                break;
+            if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
+                for (const DiagRecord& record : Diagnostics(SQL_HANDLE_STMT, stmt)) {
+                    if (rc == SQL_ERROR) {
+                        errors << record;
+                        if (record.state.startsWith(u"08"_s) || record.state == u"HYT00"_s)
+                            linkLost = true;
+                    } else {
+                        onInfo(record);
+                    }
+                }
+                if (rc == SQL_ERROR && (linkLost || errors.isEmpty()))
+                    break; // nothing more will come: the connection is gone
+            }
+            rc = SQLMoreResults(stmt);
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        if (linkLost)
+            Disconnect();
+        if (!errors.isEmpty())
+            throw Error(Describe(errors, QString()));
+    }
+
+private:
+    QThread thread_;
+    QObject worker_;
+    SQLHENV env_ = nullptr;
+    SQLHDBC dbc_ = nullptr;
+    bool connected_ = false;
+};
+
+namespace {
+
+// The registered SQL Server driver to use; FreeTDS's name when none is registered.
+QString ChooseDriver(QString* why) {
+    SQLHENV env = nullptr;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+        if (why)
+            *why = u"The ODBC driver manager could not be loaded."_s;
+        return {};
+    }
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    QStringList registered;
+    SQLWCHAR name[256];
+    SQLWCHAR attributes[1024];
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT attributesLength = 0;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    while (SQL_SUCCEEDED(SQLDriversW(env, direction, name, SQLSMALLINT(std::size(name)),
+                                     &nameLength, attributes, SQLSMALLINT(std::size(attributes)),
+                                     &attributesLength))) {
+        registered << QString::fromUtf16(reinterpret_cast<const char16_t*>(name), nameLength);
+        direction = SQL_FETCH_NEXT;
+    }
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    for (const QString& known : odbc::KnownDrivers())
+        for (const QString& driver : registered)
+            if (driver.compare(known, Qt::CaseInsensitive) == 0)
+                return driver;
+    if (why)
+        *why = registered.isEmpty() ? u"No ODBC driver is registered."_s
+                                    : u"No SQL Server ODBC driver is registered (found: %1)."_s.arg(
+                                          registered.join(u", "_s));
+    return {};
+}
+
+} // namespace
+
+SQLServer::SQLServer() : impl_(std::make_unique<Impl>()) {}
+SQLServer::~SQLServer() = default;
+
+void SQLServer::Connect(const QString& server, const QString& login, const QString& password) {
+    QString driver = ChooseDriver(nullptr);
+    if (driver.isEmpty())
+        driver = odbc::KnownDrivers().first();
+    const QString connectionString =
+        odbc::ConnectionString(driver, server, login, password, LoginSecure);
+    const int timeout = LoginTimeout;
+    Impl* impl = impl_.get();
+    impl->Run([impl, connectionString, timeout, server](const Post&) {
+        impl->Connect(connectionString, timeout, server);
+    });
+}
+
+Backup::Backup() : sink_(std::make_shared<IBackupEvents*>(nullptr)) {}
+Backup::~Backup() {
+    *sink_ = nullptr; // a call still queued finds no sink
+}
+
+void Backup::SetEvents(IBackupEvents* sink) {
+    *sink_ = sink;
+}
+
+void Backup::SQLBackup(SQLServer& server) {
+    const QString statement = odbc::BackupStatement(Database, odbc::ParseFiles(Files));
+    const QString database = Database;
+    const std::shared_ptr<IBackupEvents*> sink = sink_;
+    SQLServer::Impl* impl = server.impl_.get();
+    impl->Run([impl, statement, database, sink](const Post& post) {
+        bool completed = false;
+        impl->Execute(statement, [&](const DiagRecord& record) {
+            if (record.native == 3211) {
+                const int percent = std::clamp(LeadingNumber(record.text), 0, 100);
+                post([sink, text = record.text, percent] {
+                    if (*sink)
+                        (*sink)->PercentComplete(text, percent);
+                });
+            } else if (record.native == 3014) {
+                completed = true;
+                post([sink, text = record.text] {
+                    if (*sink)
+                        (*sink)->Complete(text);
+                });
+            }
+        });
+        if (!completed)
+            post([sink,
+                  text = u"BACKUP DATABASE %1 completed."_s.arg(odbc::QuoteIdentifier(database))] {
+                if (*sink)
+                    (*sink)->Complete(text);
+            });
+    });
+}
+
+bool SqlServerClientInstalled(QString* why) {
+    QString reason;
+    const bool installed = !ChooseDriver(&reason).isEmpty();
+    if (why)
+        *why = installed ? QString() : reason;
+    return installed;
+}
+
+} // namespace vestrel

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+namespace vestrel {
+
+// Receives the progress of a backup. Called on the thread that runs SQLBackup, in the order
+// the server sent the messages, all before SQLBackup returns.
+class IBackupEvents {
+public:
+    virtual ~IBackupEvents() = default;
+    virtual void PercentComplete(const QString& Message, int Percent) = 0;
+    virtual void NextMedia(const QString& Message) = 0;
+    virtual void Complete(const QString& Message) = 0;
+};
+
+class Backup;
+
+// One connection to a SQL Server instance. Releasing the object ends the connection.
+class SQLServer {
+public:
+    SQLServer();
+    ~SQLServer();
+    SQLServer(const SQLServer&) = delete;
+    SQLServer& operator=(const SQLServer&) = delete;
+
+    int LoginTimeout = 0;     // seconds; 0 leaves the driver's default
+    bool LoginSecure = false; // integrated security instead of a SQL Server login
+
+    // Returns only when connected; throws vestrel::Error with the server's description.
+    void Connect(const QString& server, const QString& login, const QString& password);
+
+private:
+    friend class Backup;
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A full backup of one database to one or more disk files.
+class Backup {
+public:
+    Backup();
+    ~Backup();
+    Backup(const Backup&) = delete;
+    Backup& operator=(const Backup&) = delete;
+
+    QString Database;
+    QString Files; // "[" + path + "]" per file; "[a][b]" stripes the backup over two files
+
+    // Returns only when the backup has ended; throws vestrel::Error.
+    void SQLBackup(SQLServer& server);
+    void SetEvents(IBackupEvents* sink); // nullptr unsubscribes
+
+private:
+    std::shared_ptr<IBackupEvents*> sink_;
+};
+
+// True when the ODBC driver manager loads and a SQL Server driver is registered with it.
+bool SqlServerClientInstalled(QString* why = nullptr);
+
+} // namespace vestrel

@@ -1,0 +1,365 @@
+// The engine end to end against the TDS stand-in: connection, the backup and its events,
+// the failures the job has to report, and the quoting of names on the wire.
+#include "backup/sqldmo.h"
+#include "platform/error.h"
+#include "support/tds/standin.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+using vestrel::Backup;
+using vestrel::Error;
+using vestrel::SQLServer;
+using vestrel::test::StandinScript;
+using vestrel::test::TdsStandin;
+
+namespace {
+
+struct Recorder : vestrel::IBackupEvents {
+    QStringList log; // "P <percent> <message>", "N <message>", "C <message>"
+    QList<int> percents;
+    QList<bool> onCallerThread;
+    QThread* caller = QThread::currentThread();
+
+    void PercentComplete(const QString& message, int percent) override {
+        log << u"P %1 %2"_s.arg(percent).arg(message);
+        percents << percent;
+        onCallerThread << (QThread::currentThread() == caller);
+    }
+    void NextMedia(const QString& message) override { log << u"N "_s + message; }
+    void Complete(const QString& message) override {
+        log << u"C "_s + message;
+        onCallerThread << (QThread::currentThread() == caller);
+    }
+};
+
+QString ErrorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Error& error) {
+        return error.description();
+    }
+    return {};
+}
+
+QByteArray Contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestEngine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void fullBackupDeliversEventsInOrderBeforeReturning();
+    void loginFailures_data();
+    void loginFailures();
+    void loginThatNeverAnswersTimesOutWhileTheWindowTicks();
+    void backupFailures_data();
+    void backupFailures();
+    void pausedBackupKeepsTheCallerResponsive();
+    void namesAreQuotedOnTheWire_data();
+    void namesAreQuotedOnTheWire();
+    void stripedBackupWritesEveryFile();
+    void refusedBeforeSending_data();
+    void refusedBeforeSending();
+    void unsubscribedSinkIsNotCalled();
+    void clientIsInstalled();
+
+private:
+    QTemporaryDir dir_;
+};
+
+void TestEngine::fullBackupDeliversEventsInOrderBeforeReturning() {
+    TdsStandin standin;
+    SQLServer server;
+    server.LoginTimeout = 15;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    QCOMPARE(standin.Logins().size(), 1);
+    QCOMPARE(standin.Logins().first().user, u"sa"_s);
+    QCOMPARE(standin.Logins().first().password, u"secret"_s);
+
+    Recorder sink;
+    Backup backup;
+    backup.Database = u"Sales"_s;
+    const QString path = dir_.filePath(u"sales.bak"_s);
+    backup.Files = u"["_s + path + u"]"_s;
+    backup.SetEvents(&sink);
+    backup.SQLBackup(server);
+    backup.SetEvents(nullptr);
+
+    QCOMPARE(sink.percents, (QList<int>{10, 21, 32, 43, 54, 65, 76, 87, 100}));
+    QCOMPARE(sink.log.first(), u"P 10 10 percent processed."_s);
+    QVERIFY2(sink.log.last().startsWith(u"C BACKUP DATABASE successfully processed"_s),
+             qPrintable(sink.log.last()));
+    QCOMPARE(sink.log.size(), 10);
+    QVERIFY(!sink.onCallerThread.contains(false));
+
+    QCOMPARE(standin.Backups().size(), 1);
+    QCOMPARE(standin.Backups().first().database, u"Sales"_s);
+    QCOMPARE(standin.Backups().first().disks, QStringList{path});
+    QCOMPARE(standin.Backups().first().stats, 10);
+    const QByteArray written = Contents(path);
+    QVERIFY(written.startsWith("VESTREL-STANDIN-BACKUP\ndatabase=Sales\nstripe=1/1\n"));
+    QCOMPARE(written.size(), qsizetype(49 + 8 * 1024));
+
+    // The same connection serves a second backup.
+    Recorder again;
+    backup.SetEvents(&again);
+    backup.SQLBackup(server);
+    QCOMPARE(again.percents.size(), 9);
+}
+
+void TestEngine::loginFailures_data() {
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("wrong password") << true << u"wrong"_s << u"Login failed for user 'sa'."_s;
+    QTest::newRow("unreachable port") << false << u"secret"_s << QString();
+}
+
+void TestEngine::loginFailures() {
+    QFETCH(bool, reachable);
+    QFETCH(QString, password);
+    QFETCH(QString, expected);
+    QString serverName;
+    std::unique_ptr<TdsStandin> standin = std::make_unique<TdsStandin>();
+    serverName = standin->ServerName();
+    if (!reachable)
+        standin.reset(); // nothing listens on that port any more
+    SQLServer server;
+    server.LoginTimeout = 15;
+    QElapsedTimer clock;
+    clock.start();
+    const QString error = ErrorOf([&] { server.Connect(serverName, u"sa"_s, password); });
+    QVERIFY2(!error.isEmpty(), "Connect must fail");
+    QVERIFY2(!error.startsWith(u'['), qPrintable(error));
+    if (!expected.isEmpty())
+        QCOMPARE(error, expected);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(u"took %1 ms"_s.arg(clock.elapsed())));
+
+    // Without a connection a backup is refused, not sent anywhere.
+    Backup backup;
+    backup.Database = u"Sales"_s;
+    backup.Files = u"[x.bak]"_s;
+    QVERIFY(!ErrorOf([&] { backup.SQLBackup(server); }).isEmpty());
+}
+
+void TestEngine::loginThatNeverAnswersTimesOutWhileTheWindowTicks() {
+    StandinScript script;
+    script.loginNeverAnswers = true;
+    TdsStandin standin(script);
+    SQLServer server;
+    server.LoginTimeout = 2;
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(50);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] { ++ticks; });
+    timer.start();
+    QElapsedTimer clock;
+    clock.start();
+    const QString error =
+        ErrorOf([&] { server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s); });
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(error.contains(u"timeout"_s, Qt::CaseInsensitive), qPrintable(error));
+    QVERIFY2(elapsed >= 1500 && elapsed < 10000, qPrintable(QString::number(elapsed)));
+    QVERIFY2(ticks >= 10, qPrintable(u"the timer ticked %1 times"_s.arg(ticks)));
+}
+
+void TestEngine::backupFailures_data() {
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("lastPercent");
+    const QString terminating = u" BACKUP DATABASE is terminating abnormally."_s;
+    QTest::newRow("unknown database")
+        << u"database"_s
+        << u"Database 'Missing' does not exist. Make sure that the name is entered correctly."_s +
+               terminating
+        << -1;
+    QTest::newRow("unopenable path") << u"path"_s
+                                     << u"Cannot open backup device '%1'. Operating system error "
+                                        u"3(The system cannot find the path specified.)."_s +
+                                            terminating
+                                     << -1;
+    QTest::newRow("failure at 40 %") << u"fail40"_s
+                                     << u"Write on \"%1\" failed: 112(There is not enough space "
+                                        u"on the disk.)."_s +
+                                            terminating
+                                     << 32;
+    QTest::newRow("dropped connection") << u"drop40"_s << QString() << 32;
+}
+
+void TestEngine::backupFailures() {
+    QFETCH(QString, what);
+    QFETCH(QString, expected);
+    QFETCH(int, lastPercent);
+    StandinScript script;
+    script.databases = {u"Sales"_s};
+    script.failAt40Percent = what == u"fail40"_s;
+    script.dropAt40Percent = what == u"drop40"_s;
+    TdsStandin standin(script);
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+
+    Recorder sink;
+    Backup backup;
+    backup.SetEvents(&sink);
+    backup.Database = what == u"database"_s ? u"Missing"_s : u"Sales"_s;
+    QString path = dir_.filePath(what + u".bak"_s);
+    if (what == u"path"_s)
+        path = dir_.filePath(u"no/such/folder/x.bak"_s);
+    backup.Files = u"["_s + path + u"]"_s;
+    QElapsedTimer clock;
+    clock.start();
+    const QString error = ErrorOf([&] { backup.SQLBackup(server); });
+    QVERIFY2(clock.elapsed() < 10000, "the failure must not hang");
+    QVERIFY2(!error.isEmpty(), "SQLBackup must fail");
+    if (!expected.isEmpty())
+        QCOMPARE(error, expected.contains(u"%1"_s) ? expected.arg(path) : expected);
+    else
+        QVERIFY2(!error.startsWith(u'['), qPrintable(error));
+    QCOMPARE(sink.percents.isEmpty() ? -1 : sink.percents.last(), lastPercent);
+    QVERIFY2(!sink.log.join(u'\n').contains(u"\nC "_s) && !sink.log.value(0).startsWith(u"C "_s),
+             "no Complete after a failure");
+    if (lastPercent > 0)
+        QVERIFY2(Contents(path).size() > 3 * 1024, "the partial file stays");
+}
+
+void TestEngine::pausedBackupKeepsTheCallerResponsive() {
+    StandinScript script;
+    script.pauseAtPercent = 32;
+    script.progressDelayMs = 5;
+    TdsStandin standin(script);
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    Recorder sink;
+    Backup backup;
+    backup.SetEvents(&sink);
+    backup.Database = u"Sales"_s;
+    backup.Files = u"["_s + dir_.filePath(u"paused.bak"_s) + u"]"_s;
+
+    // While the server holds the backup, the caller's timers run and the events sent so far
+    // have arrived; then the backup goes on to the end.
+    QList<int> seenWhilePaused;
+    QTimer probe;
+    probe.setInterval(20);
+    QObject::connect(&probe, &QTimer::timeout, &probe, [&] {
+        if (standin.WaitPaused(0) && seenWhilePaused.isEmpty() && sink.percents.size() == 3) {
+            seenWhilePaused = sink.percents;
+            standin.Resume();
+        }
+    });
+    probe.start();
+    backup.SQLBackup(server);
+    QCOMPARE(seenWhilePaused, (QList<int>{10, 21, 32}));
+    QCOMPARE(sink.percents.size(), 9);
+}
+
+void TestEngine::namesAreQuotedOnTheWire_data() {
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("brackets") << u"a]b"_s << u"plain.bak"_s;
+    QTest::newRow("quotes") << u"O'Brien"_s << u"it's.bak"_s;
+    QTest::newRow("semicolon and comment")
+        << u"x]; DROP DATABASE y; --"_s << u"z'; DROP TABLE t; --.bak"_s;
+    QTest::newRow("unicode") << u"Città ☃"_s << u"città ☃.bak"_s;
+}
+
+void TestEngine::namesAreQuotedOnTheWire() {
+    QFETCH(QString, database);
+    QFETCH(QString, file);
+    TdsStandin standin;
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    Backup backup;
+    backup.Database = database;
+    const QString path = dir_.filePath(file);
+    backup.Files = u"["_s + path + u"]"_s;
+    backup.SQLBackup(server);
+    QCOMPARE(standin.Backups().size(), 1);
+    QCOMPARE(standin.Backups().first().database, database);
+    QCOMPARE(standin.Backups().first().disks, QStringList{path});
+    QVERIFY(Contents(path).contains("database=" + database.toUtf8() + "\n"));
+}
+
+void TestEngine::stripedBackupWritesEveryFile() {
+    TdsStandin standin;
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    Backup backup;
+    backup.Database = u"Sales"_s;
+    const QString a = dir_.filePath(u"a.bak"_s);
+    const QString b = dir_.filePath(u"b.bak"_s);
+    backup.Files = u"["_s + a + u"]["_s + b + u"]"_s;
+    backup.SQLBackup(server);
+    QCOMPARE(standin.Backups().first().disks, (QStringList{a, b}));
+    QVERIFY(Contents(a).contains("stripe=1/2\n"));
+    QVERIFY(Contents(b).contains("stripe=2/2\n"));
+}
+
+void TestEngine::refusedBeforeSending_data() {
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QString>("files");
+    const QString nul(QChar(u'\0'));
+    QTest::newRow("NUL in database") << u"a"_s + nul + u"b"_s << u"[x.bak]"_s;
+    QTest::newRow("NUL in path") << u"Sales"_s << u"[x"_s + nul + u".bak]"_s;
+    QTest::newRow("no brackets") << u"Sales"_s << u"x.bak"_s;
+    QTest::newRow("unclosed") << u"Sales"_s << u"[x.bak"_s;
+    QTest::newRow("empty name") << u"Sales"_s << u"[]"_s;
+    QTest::newRow("text between") << u"Sales"_s << u"[a] [b]"_s;
+    QTest::newRow("empty list") << u"Sales"_s << QString();
+}
+
+void TestEngine::refusedBeforeSending() {
+    QFETCH(QString, database);
+    QFETCH(QString, files);
+    TdsStandin standin;
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    const int batchesBefore = int(standin.Batches().size());
+    Backup backup;
+    backup.Database = database;
+    backup.Files = files;
+    QVERIFY(!ErrorOf([&] { backup.SQLBackup(server); }).isEmpty());
+    QCOMPARE(standin.Batches().size(), batchesBefore);
+}
+
+void TestEngine::unsubscribedSinkIsNotCalled() {
+    StandinScript script;
+    script.pauseAtPercent = 21;
+    TdsStandin standin(script);
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    auto backup = std::make_unique<Backup>();
+    Recorder sink;
+    backup->SetEvents(&sink);
+    backup->Database = u"Sales"_s;
+    backup->Files = u"["_s + dir_.filePath(u"unsub.bak"_s) + u"]"_s;
+    QTimer probe;
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, &probe, [&] {
+        if (standin.WaitPaused(0) && sink.percents.size() == 2) {
+            backup->SetEvents(nullptr);
+            standin.Resume();
+        }
+    });
+    probe.start();
+    backup->SQLBackup(server);
+    QCOMPARE(sink.percents, (QList<int>{10, 21}));
+}
+
+void TestEngine::clientIsInstalled() {
+    QString why;
+    QVERIFY2(vestrel::SqlServerClientInstalled(&why), qPrintable(why));
+    QVERIFY(why.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "tst_engine.moc"

@@ -1,0 +1,141 @@
+// The texts the engine sends: server-name mapping, the connection string (checked against
+// what FreeTDS hands the stand-in) and the backup statement.
+#include "backup/odbctext.h"
+#include "backup/sqldmo.h"
+#include "platform/error.h"
+#include "support/tds/standin.h"
+#include "support/tds/tsql.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+namespace odbc = vestrel::odbc;
+
+class TestOdbcText : public QObject {
+    Q_OBJECT
+
+private slots:
+    void serverNames_data();
+    void serverNames();
+    void connectionStrings_data();
+    void connectionStrings();
+    void credentialsWithSeparatorsArriveIntact_data();
+    void credentialsWithSeparatorsArriveIntact();
+    void unpassableCredentialsAreRefused();
+    void statementRoundTripsThroughTsqlRules_data();
+    void statementRoundTripsThroughTsqlRules();
+};
+
+void TestOdbcText::serverNames_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("instance");
+    QTest::addColumn<int>("port");
+    QTest::newRow("host") << u"db01"_s << u"db01"_s << QString() << 0;
+    QTest::newRow("instance") << u"db01\\SQLEXPRESS"_s << u"db01"_s << u"SQLEXPRESS"_s << 0;
+    QTest::newRow("port") << u"db01,1433"_s << u"db01"_s << QString() << 1433;
+    QTest::newRow("(local)") << u"(local)"_s << u"127.0.0.1"_s << QString() << 0;
+    QTest::newRow(".\\inst") << u".\\inst"_s << u"127.0.0.1"_s << u"inst"_s << 0;
+    QTest::newRow("(localhost)") << u"(LOCALHOST)"_s << u"127.0.0.1"_s << QString() << 0;
+    QTest::newRow("localhost,port") << u"localhost,1500"_s << u"127.0.0.1"_s << QString() << 1500;
+    QTest::newRow("not a port") << u"db,abc"_s << u"db,abc"_s << QString() << 0;
+}
+
+void TestOdbcText::serverNames() {
+    QFETCH(QString, name);
+    const odbc::ServerAddress address = odbc::ParseServerName(name);
+    QTEST(address.host, "host");
+    QTEST(address.instance, "instance");
+    QTEST(address.port, "port");
+}
+
+void TestOdbcText::connectionStrings_data() {
+    QTest::addColumn<QString>("driver");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<bool>("secure");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("freetds sql login")
+        << u"FreeTDS"_s << u"(local),1500"_s << u"sa"_s << false
+        << u"Driver={FreeTDS};Server={127.0.0.1};Port=1500;TDS_Version=7.4;UID={sa};PWD=p}x;"_s;
+    QTest::newRow("freetds ntlm")
+        << u"FreeTDS"_s << u"db\\inst"_s << u"DOM\\me"_s << true
+        << u"Driver={FreeTDS};Server={db\\inst};TDS_Version=7.4;UID={DOM\\me};PWD=p}x;"_s;
+    QTest::newRow("freetds kerberos")
+        << u"FreeTDS"_s << u"db"_s << QString() << true
+        << u"Driver={FreeTDS};Server={db};TDS_Version=7.4;Trusted_Connection=Yes;"_s;
+    QTest::newRow("microsoft")
+        << u"ODBC Driver 18 for SQL Server"_s << u"localhost,1500"_s << u"sa"_s << false
+        << u"Driver={ODBC Driver 18 for SQL Server};Server={127.0.0.1,1500};UID={sa};PWD={p}};x};"_s;
+    QTest::newRow("microsoft integrated")
+        << u"ODBC Driver 18 for SQL Server"_s << u"db"_s << u"ignored"_s << true
+        << u"Driver={ODBC Driver 18 for SQL Server};Server={db};Trusted_Connection=Yes;"_s;
+}
+
+void TestOdbcText::connectionStrings() {
+    QFETCH(QString, driver);
+    QFETCH(QString, server);
+    QFETCH(QString, login);
+    QFETCH(bool, secure);
+    const QString password = odbc::IsFreeTds(driver) ? u"p}x"_s : u"p};x"_s;
+    QTEST(odbc::ConnectionString(driver, server, login, password, secure), "expected");
+}
+
+void TestOdbcText::credentialsWithSeparatorsArriveIntact_data() {
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("semicolon") << u"sa"_s << u"a;Database=evil"_s;
+    QTest::newRow("brace") << u"us}er"_s << u"p}w}"_s;
+    QTest::newRow("opening brace") << u"{me"_s << u"{pw;"_s;
+    QTest::newRow("equals and quotes") << u"o'neil"_s << u"={'\"}"_s;
+}
+
+void TestOdbcText::credentialsWithSeparatorsArriveIntact() {
+    QFETCH(QString, login);
+    QFETCH(QString, password);
+    vestrel::test::StandinScript script;
+    script.password = password;
+    vestrel::test::TdsStandin standin(script);
+    vestrel::SQLServer server;
+    server.Connect(standin.ServerName(), login, password);
+    QCOMPARE(standin.Logins().size(), 1);
+    QCOMPARE(standin.Logins().first().user, login);
+    QCOMPARE(standin.Logins().first().password, password);
+    QVERIFY(standin.Logins().first().database.isEmpty());
+}
+
+void TestOdbcText::unpassableCredentialsAreRefused() {
+    // FreeTDS cannot take a value with both "}" and ";": refused instead of mangled.
+    vestrel::test::TdsStandin standin;
+    vestrel::SQLServer server;
+    try {
+        server.Connect(standin.ServerName(), u"sa"_s, u"a};b"_s);
+        QFAIL("Connect must refuse the password");
+    } catch (const vestrel::Error& error) {
+        QVERIFY2(error.description().contains(u"password"_s), qPrintable(error.description()));
+    }
+    QVERIFY(standin.Logins().isEmpty());
+}
+
+void TestOdbcText::statementRoundTripsThroughTsqlRules_data() {
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("plain") << u"Sales"_s << QStringList{u"C:\\b\\s.bak"_s};
+    QTest::newRow("hostile") << u"]]; --[x"_s << QStringList{u"'';--/*"_s, u"b'"_s};
+}
+
+void TestOdbcText::statementRoundTripsThroughTsqlRules() {
+    QFETCH(QString, database);
+    QFETCH(QStringList, files);
+    const QString statement = odbc::BackupStatement(database, files);
+    QVERIFY(statement.endsWith(u" WITH STATS = 10"_s));
+    vestrel::test::BackupStatement parsed;
+    QString near;
+    QVERIFY2(vestrel::test::ParseBackup(statement, &parsed, &near), qPrintable(near));
+    QCOMPARE(parsed.database, database);
+    QCOMPARE(parsed.disks, files);
+    QCOMPARE(parsed.stats, 10);
+}
+
+QTEST_GUILESS_MAIN(TestOdbcText)
+#include "tst_odbctext.moc"

@@ -1,0 +1,479 @@
+#include "support/tds/standin.h"
+
+#include <QFile>
+#include <arpa/inet.h>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel::test {
+
+namespace {
+
+enum : quint8 {
+    kSqlBatch = 0x01,
+    kReply = 0x04,
+    kAttention = 0x06,
+    kLogin7 = 0x10,
+    kPrelogin = 0x12,
+};
+enum : quint16 { kDoneFinal = 0x0000, kDoneMore = 0x0001, kDoneError = 0x0002, kDoneAttn = 0x0020 };
+
+qint64 NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Token stream of one reply, little-endian as TDS wants it.
+class Tokens {
+public:
+    void U8(quint8 v) { data.append(char(v)); }
+    void U16(quint16 v) {
+        U8(v & 0xff);
+        U8(v >> 8);
+    }
+    void U32(quint32 v) {
+        U16(v & 0xffff);
+        U16(v >> 16);
+    }
+    void Utf16(const QString& s) {
+        for (QChar c : s)
+            U16(c.unicode());
+    }
+    void BVarchar(const QString& s) {
+        U8(quint8(s.size()));
+        Utf16(s);
+    }
+    void UsVarchar(const QString& s) {
+        U16(quint16(s.size()));
+        Utf16(s);
+    }
+    void Message(bool error, int number, int cls, const QString& text) {
+        Tokens body;
+        body.U32(quint32(number));
+        body.U8(1); // state
+        body.U8(quint8(cls));
+        body.UsVarchar(text);
+        body.BVarchar(u"STANDIN"_s);
+        body.BVarchar(QString());
+        body.U32(1); // line
+        U8(error ? 0xAA : 0xAB);
+        U16(quint16(body.data.size()));
+        data += body.data;
+    }
+    void Done(quint16 status) {
+        U8(0xFD);
+        U16(status);
+        U16(0xC1); // current command: nothing in particular
+        U32(0);
+        U32(0);
+    }
+    void EnvChange(quint8 type, const QString& now, const QString& before) {
+        Tokens body;
+        body.U8(type);
+        body.BVarchar(now);
+        body.BVarchar(before);
+        U8(0xE3);
+        U16(quint16(body.data.size()));
+        data += body.data;
+    }
+    void LoginAck() {
+        Tokens body;
+        body.U8(1);
+        body.data.append("\x74\x00\x00\x04", 4); // TDS 7.4
+        body.BVarchar(u"Microsoft SQL Server"_s);
+        body.data.append("\x10\x00\x10\x00", 4);
+        U8(0xAD);
+        U16(quint16(body.data.size()));
+        data += body.data;
+    }
+    QByteArray data;
+};
+
+QString Utf16At(const QByteArray& p, int offset, int chars) {
+    if (offset < 0 || chars < 0 || offset + 2 * chars > p.size())
+        return {};
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(p.constData() + offset), chars);
+}
+
+quint16 U16At(const QByteArray& p, int offset) {
+    return quint16(quint8(p[offset])) | quint16(quint8(p[offset + 1])) << 8;
+}
+
+} // namespace
+
+struct TdsStandin::State {
+    StandinScript script;
+    int listenFd = -1;
+    int wakePipe[2] = {-1, -1};
+    quint16 port = 0;
+    std::thread acceptor;
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::thread> connections;
+    std::vector<int> clientFds;
+    bool stopping = false;
+    bool paused = false;
+    bool resumed = false;
+    QList<SeenLogin> logins;
+    QStringList batches;
+    QList<BackupStatement> backups;
+    QList<qint64> progressSent;
+
+    void Accept() {
+        for (;;) {
+            pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0)
+                continue;
+            if (fds[1].revents)
+                return;
+            const int fd = accept(listenFd, nullptr, nullptr);
+            if (fd < 0)
+                continue;
+            const int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            std::lock_guard lock(mutex);
+            if (stopping) {
+                close(fd);
+                return;
+            }
+            clientFds.push_back(fd);
+            connections.emplace_back([this, fd] { Serve(fd); });
+        }
+    }
+
+    static bool ReadAll(int fd, char* buffer, size_t size) {
+        while (size > 0) {
+            const ssize_t n = recv(fd, buffer, size, 0);
+            if (n <= 0)
+                return false;
+            buffer += n;
+            size -= size_t(n);
+        }
+        return true;
+    }
+
+    // One client message, reassembled from its packets.
+    static bool ReadMessage(int fd, quint8* type, QByteArray* payload) {
+        payload->clear();
+        for (;;) {
+            char header[8];
+            if (!ReadAll(fd, header, 8))
+                return false;
+            const int length = (quint8(header[2]) << 8) | quint8(header[3]);
+            if (length < 8)
+                return false;
+            QByteArray part(length - 8, Qt::Uninitialized);
+            if (!ReadAll(fd, part.data(), size_t(part.size())))
+                return false;
+            *type = quint8(header[0]);
+            *payload += part;
+            if (header[1] & 0x01)
+                return true;
+        }
+    }
+
+    // Sends reply bytes at once; `last` marks the end of the reply.
+    static bool Send(int fd, const QByteArray& data, bool last) {
+        constexpr int kMax = 4096 - 8;
+        qsizetype offset = 0;
+        do {
+            const qsizetype chunk = std::min<qsizetype>(kMax, data.size() - offset);
+            const bool eom = last && offset + chunk == data.size();
+            QByteArray packet;
+            packet.append(char(kReply));
+            packet.append(char(eom ? 0x01 : 0x00));
+            packet.append(char((chunk + 8) >> 8));
+            packet.append(char((chunk + 8) & 0xff));
+            packet.append("\x00\x00\x01\x00", 4);
+            packet.append(data.constData() + offset, chunk);
+            if (send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL) != packet.size())
+                return false;
+            offset += chunk;
+        } while (offset < data.size());
+        return true;
+    }
+
+    void Serve(int fd) {
+        quint8 type = 0;
+        QByteArray payload;
+        while (ReadMessage(fd, &type, &payload)) {
+            bool keep = true;
+            if (type == kPrelogin)
+                keep = Prelogin(fd);
+            else if (type == kLogin7)
+                keep = Login(fd, payload);
+            else if (type == kSqlBatch)
+                keep = Batch(fd, payload);
+            else if (type == kAttention) {
+                Tokens t;
+                t.Done(kDoneAttn);
+                keep = Send(fd, t.data, true);
+            } else {
+                Tokens t;
+                t.Done(kDoneFinal);
+                keep = Send(fd, t.data, true);
+            }
+            if (!keep)
+                break;
+        }
+        std::lock_guard lock(mutex);
+        std::erase(clientFds, fd);
+        shutdown(fd, SHUT_RDWR);
+        close(fd);
+    }
+
+    bool Prelogin(int fd) {
+        QByteArray reply;
+        // VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte), terminator.
+        reply.append("\x00\x00\x0b\x00\x06", 5);
+        reply.append("\x01\x00\x11\x00\x01", 5);
+        reply.append('\xff');
+        reply.append("\x10\x00\x10\x00\x00\x00", 6);
+        reply.append('\x02'); // encryption not supported
+        return Send(fd, reply, true);
+    }
+
+    bool Login(int fd, const QByteArray& p) {
+        if (p.size() < 94)
+            return false;
+        const auto field = [&](int at) { return Utf16At(p, U16At(p, at), U16At(p, at + 2)); };
+        SeenLogin login;
+        login.user = field(40);
+        login.app = field(48);
+        login.database = field(68);
+        QByteArray raw = p.mid(U16At(p, 44), 2 * U16At(p, 46));
+        for (char& c : raw) {
+            const quint8 b = quint8(c) ^ 0xA5;
+            c = char(quint8((b << 4) | (b >> 4)));
+        }
+        login.password =
+            QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.constData()), raw.size() / 2);
+        {
+            std::lock_guard lock(mutex);
+            logins << login;
+        }
+        if (script.loginNeverAnswers) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return stopping; });
+            return false;
+        }
+        Tokens t;
+        if (login.password != script.password) {
+            t.Message(true, 18456, 14, u"Login failed for user '%1'."_s.arg(login.user));
+            t.Done(kDoneError);
+            return Send(fd, t.data, true);
+        }
+        t.LoginAck();
+        t.EnvChange(1, login.database.isEmpty() ? u"master"_s : login.database, u"master"_s);
+        t.EnvChange(4, u"4096"_s, u"4096"_s);
+        t.Done(kDoneFinal);
+        return Send(fd, t.data, true);
+    }
+
+    bool Batch(int fd, const QByteArray& p) {
+        if (p.size() < 4)
+            return false;
+        const quint32 headers = quint32(U16At(p, 0)) | quint32(U16At(p, 2)) << 16;
+        const QString text = Utf16At(p, int(headers), int((p.size() - headers) / 2));
+        {
+            std::lock_guard lock(mutex);
+            batches << text;
+        }
+        if (IsBackup(text))
+            return RunBackup(fd, text);
+        Tokens t;
+        t.Done(kDoneFinal);
+        return Send(fd, t.data, true);
+    }
+
+    bool Fail(int fd, const QList<std::pair<int, QString>>& errors) {
+        Tokens t;
+        for (const auto& [number, text] : errors)
+            t.Message(true, number, number == 102 ? 15 : 16, text);
+        t.Done(kDoneError);
+        return Send(fd, t.data, true);
+    }
+
+    bool Info(int fd, int number, const QString& text) {
+        Tokens t;
+        t.Message(false, number, 0, text);
+        t.Done(kDoneMore);
+        if (number == 3211) {
+            std::lock_guard lock(mutex);
+            progressSent << NowNs();
+        }
+        return Send(fd, t.data, false);
+    }
+
+    void HoldIfPaused(int percent) {
+        if (percent != script.pauseAtPercent)
+            return;
+        std::unique_lock lock(mutex);
+        paused = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return resumed || stopping; });
+    }
+
+    bool RunBackup(int fd, const QString& text) {
+        const QString terminating = u"BACKUP DATABASE is terminating abnormally."_s;
+        BackupStatement statement;
+        QString near;
+        if (!ParseBackup(text, &statement, &near))
+            return Fail(fd, {{102, u"Incorrect syntax near '%1'."_s.arg(near)}});
+        {
+            std::lock_guard lock(mutex);
+            backups << statement;
+        }
+        if (!script.databases.isEmpty() && !script.databases.contains(statement.database))
+            return Fail(fd, {{911, u"Database '%1' does not exist. Make sure that the name is "
+                                   u"entered correctly."_s.arg(statement.database)},
+                             {3013, terminating}});
+        std::vector<std::unique_ptr<QFile>> files;
+        for (const QString& disk : statement.disks) {
+            auto file = std::make_unique<QFile>(disk);
+            if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return Fail(fd,
+                            {{3201, u"Cannot open backup device '%1'. Operating system error "
+                                    u"3(The system cannot find the path specified.)."_s.arg(disk)},
+                             {3013, terminating}});
+            files.push_back(std::move(file));
+        }
+        for (size_t i = 0; i < files.size(); ++i) {
+            files[i]->write("VESTREL-STANDIN-BACKUP\ndatabase=" + statement.database.toUtf8() +
+                            "\nstripe=" + QByteArray::number(qulonglong(i + 1)) + "/" +
+                            QByteArray::number(qulonglong(files.size())) + "\n");
+            files[i]->flush();
+        }
+        const QByteArray page(1024, '\x5a');
+        for (int percent = 10; percent <= 91; percent += 11) {
+            if (percent > 40 && (script.failAt40Percent || script.dropAt40Percent)) {
+                if (script.dropAt40Percent)
+                    return false; // the connection goes down mid-backup
+                return Fail(fd, {{3202, u"Write on \"%1\" failed: 112(There is not enough space "
+                                        u"on the disk.)."_s.arg(statement.disks.first())},
+                                 {3013, terminating}});
+            }
+            if (script.progressDelayMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(script.progressDelayMs));
+            for (auto& file : files) {
+                file->write(page);
+                file->flush();
+            }
+            if (!Info(fd, 3211, u"%1 percent processed."_s.arg(percent)))
+                return false;
+            HoldIfPaused(percent);
+        }
+        const int pages = 8 * int(files.size());
+        if (!Info(fd, 4035,
+                  u"Processed %1 pages for database '%2', file '%2' on file 1."_s.arg(pages).arg(
+                      statement.database)) ||
+            !Info(fd, 4035,
+                  u"Processed 1 pages for database '%1', file '%1_log' on file 1."_s.arg(
+                      statement.database)) ||
+            !Info(fd, 3211, u"100 percent processed."_s))
+            return false;
+        for (auto& file : files)
+            file->close();
+        Tokens t;
+        t.Message(false, 3014, 0,
+                  u"BACKUP DATABASE successfully processed %1 pages in 0.010 seconds (1.000 "
+                  u"MB/sec)."_s.arg(pages + 1));
+        t.Done(kDoneFinal);
+        return Send(fd, t.data, true);
+    }
+};
+
+TdsStandin::TdsStandin(StandinScript script) : state_(std::make_unique<State>()) {
+    state_->script = std::move(script);
+    if (pipe(state_->wakePipe) != 0)
+        qFatal("stand-in: pipe failed");
+    state_->listenFd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    if (bind(state_->listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(state_->listenFd, 16) != 0)
+        qFatal("stand-in: cannot listen on 127.0.0.1");
+    socklen_t length = sizeof address;
+    getsockname(state_->listenFd, reinterpret_cast<sockaddr*>(&address), &length);
+    state_->port = ntohs(address.sin_port);
+    state_->acceptor = std::thread([s = state_.get()] { s->Accept(); });
+}
+
+TdsStandin::~TdsStandin() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+        for (int fd : state_->clientFds)
+            shutdown(fd, SHUT_RDWR);
+        state_->changed.notify_all();
+    }
+    const char wake = 1;
+    [[maybe_unused]] const ssize_t n = write(state_->wakePipe[1], &wake, 1);
+    state_->acceptor.join();
+    std::vector<std::thread> connections;
+    {
+        std::lock_guard lock(state_->mutex);
+        connections.swap(state_->connections);
+    }
+    for (std::thread& t : connections)
+        t.join();
+    close(state_->listenFd);
+    close(state_->wakePipe[0]);
+    close(state_->wakePipe[1]);
+}
+
+quint16 TdsStandin::Port() const {
+    return state_->port;
+}
+
+QString TdsStandin::ServerName() const {
+    return u"127.0.0.1,"_s + QString::number(state_->port);
+}
+
+QList<SeenLogin> TdsStandin::Logins() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->logins;
+}
+
+QStringList TdsStandin::Batches() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->batches;
+}
+
+QList<BackupStatement> TdsStandin::Backups() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->backups;
+}
+
+QList<qint64> TdsStandin::ProgressSentNs() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->progressSent;
+}
+
+bool TdsStandin::WaitPaused(int timeoutMs) {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return state_->paused; });
+}
+
+void TdsStandin::Resume() {
+    std::lock_guard lock(state_->mutex);
+    state_->resumed = true;
+    state_->changed.notify_all();
+}
+
+} // namespace vestrel::test

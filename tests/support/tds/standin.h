@@ -1,0 +1,55 @@
+#pragma once
+
+#include "support/tds/tsql.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace vestrel::test {
+
+// How the stand-in behaves; set before the client connects.
+struct StandinScript {
+    QString password = QStringLiteral("secret"); // every login name is accepted with it
+    QStringList databases;                       // those that exist; empty = any name exists
+    bool loginNeverAnswers = false;              // read the login and never reply
+    bool failAt40Percent = false;                // 3202 + 3013 after "32 percent processed."
+    bool dropAt40Percent = false;                // close the socket after "32 percent processed."
+    int progressDelayMs = 0;                     // sleep before each progress message
+    int pauseAtPercent = -1;                     // wait for Resume() after sending this percent
+};
+
+struct SeenLogin {
+    QString user;
+    QString password;
+    QString database;
+    QString app;
+};
+
+// A TDS 7.4 server on 127.0.0.1 with an ephemeral port, on its own threads. It answers a
+// BACKUP DATABASE by writing the files it names and sending SQL Server's messages.
+class TdsStandin {
+public:
+    explicit TdsStandin(StandinScript script = {});
+    ~TdsStandin();
+    TdsStandin(const TdsStandin&) = delete;
+    TdsStandin& operator=(const TdsStandin&) = delete;
+
+    quint16 Port() const;
+    QString ServerName() const; // "127.0.0.1,<port>"
+
+    QList<SeenLogin> Logins() const;
+    QStringList Batches() const;            // every SQL batch text received
+    QList<BackupStatement> Backups() const; // the BACKUP statements it parsed
+    QList<qint64> ProgressSentNs() const;   // steady clock of each 3211 message sent
+
+    bool WaitPaused(int timeoutMs); // true once the backup is held at pauseAtPercent
+    void Resume();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace vestrel::test
