@@ -1,13 +1,17 @@
-#include "app/fmain.h"
+#include "app/mbackup.h"
 #include "platform/gui/qtmessagebox.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // The program lives in the tray: a hidden window does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
     vestrel::QtMessageBox messageBox;
     vestrel::MessageBoxSeam().set(&messageBox);
-    vestrel::FMain window;
-    window.show();
-    return app.exec();
+    if (!vestrel::Main())
+        return 0;
+    const int code = QApplication::exec();
+    vestrel::ReleaseMainWindow();
+    return code;
 }

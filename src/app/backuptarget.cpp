@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-
 #include <filesystem>
 #include <system_error>
 
@@ -16,10 +15,14 @@ std::filesystem::path nativePath(const QString& path) {
     return std::filesystem::path(QDir::toNativeSeparators(path).toStdU16String());
 }
 
+// Removes the file if there is one; a missing file is no failure.
 bool removeFile(const QString& path, std::error_code& error) {
     const auto target = nativePath(path);
-    if (!std::filesystem::is_regular_file(target, error))
-        return true;
+    const auto status = std::filesystem::symlink_status(target, error);
+    if (error || status.type() == std::filesystem::file_type::not_found) {
+        error.clear();
+        return status.type() == std::filesystem::file_type::not_found;
+    }
     return std::filesystem::remove(target, error);
 }
 
@@ -39,7 +42,7 @@ void BackupTarget::Prepare() const {
     if (!local_)
         return;
     std::error_code error;
-    if (!removeFile(sibling_, error) || error)
+    if (!removeFile(sibling_, error))
         throw Error(QStringLiteral("Impossibile eliminare il file %1: %2")
                         .arg(sibling_, QString::fromStdString(error.message())));
 }
@@ -49,7 +52,8 @@ void BackupTarget::Commit() const {
         return;
     std::error_code error;
     if (!std::filesystem::exists(nativePath(sibling_), error))
-        throw Error(QStringLiteral("Il backup scritto dal server non si trova in %1.").arg(sibling_));
+        throw Error(
+            QStringLiteral("Il backup scritto dal server non si trova in %1.").arg(sibling_));
     std::filesystem::rename(nativePath(sibling_), nativePath(file_), error);
     // The finished backup stays under its sibling name then: it is good, only not in place.
     if (error)

@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-
 #include <memory>
 
 namespace vestrel {

@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-
 #include <initializer_list>
 #include <memory>
 
@@ -98,8 +97,8 @@ bool Main() {
         QObject::connect(gui, &QGuiApplication::commitDataRequest, window, &FMain::EndSession);
     mainWindow->showNormal();
 
-    LogBlock({QStringLiteral(" "), kRule, NowText(QStringLiteral("Avvio Programma in data ")), kRule,
-              QStringLiteral(" "), QStringLiteral("Avviata sequenza automatica.."),
+    LogBlock({QStringLiteral(" "), kRule, NowText(QStringLiteral("Avvio Programma in data ")),
+              kRule, QStringLiteral(" "), QStringLiteral("Avviata sequenza automatica.."),
               QStringLiteral(" ")});
     return true;
 }

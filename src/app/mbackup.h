@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QDateTime>
 #include "settings/cinifile.h"
 #include "settings/settings.h"
 
+#include <QDateTime>
 #include <QString>
 
 namespace vestrel {

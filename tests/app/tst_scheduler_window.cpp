@@ -2,10 +2,10 @@
 #include "app/fmain.h"
 #include "app/mbackup.h"
 #include "support/fixtures.h"
+#include "support/tds/standin.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
@@ -14,13 +14,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A port on this machine where nobody listens: every connection is refused at once.
-quint16 deadPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
+// A server name on this machine where nobody listens: every connection is refused at once.
+QString deadServer() {
+    const test::TdsStandin gone;
+    return gone.ServerName();
 }
 
 struct Window {
@@ -32,7 +29,7 @@ struct Window {
 
     Window() {
         ArrayTempo.fill(false);
-        form.txtSrv->setText(u"127.0.0.1,%1"_s.arg(deadPort()));
+        form.txtSrv->setText(deadServer());
         form.txtUsr->setText(u"sa"_s);
         form.txtDBName->setText(u"db"_s);
         form.TxtPath->setText(folder.file(u"db.bak"_s));
@@ -111,7 +108,7 @@ private slots:
             w.form.CmdAbilita_Click();
             QCOMPARE(w.form.CmdAbilita->text(), u"Disabilita Auto"_s);
             w.clock.set(QDateTime(QDate(2026, 12, 31), QTime(2, 10)));
-            QCOMPARE(w.run(60).size(), 1);
+            QCOMPARE(w.run(50).size(), 1);
         }
         {
             Window w;

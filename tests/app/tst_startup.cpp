@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTest>
-
 #include <csignal>
 
 using namespace vestrel;
