@@ -65,6 +65,17 @@ QString Describe(const QList<DiagRecord>& records, const QString& fallback) {
     return texts.isEmpty() ? fallback : texts.join(u' ');
 }
 
+// The connection is gone. FreeTDS 1.3 reports a closed socket mid-result as a warning
+// (01000, native 20017 "Unexpected EOF from the server"), then answers every further call
+// with HY000 "Unknown error"; its other network failures are 20002-20006. A server message
+// may carry an 08 state too (FreeTDS gives 911 "database does not exist" 08004), so only an
+// unnumbered 08 record counts.
+bool IsLinkFailure(const DiagRecord& record) {
+    static const QList<int> freeTds = {20002, 20003, 20004, 20006, 20017};
+    return (record.native == 0 && record.state.startsWith(u"08"_s)) ||
+           freeTds.contains(record.native);
+}
+
 const SQLWCHAR* Wide(const QString& text) {
     return reinterpret_cast<const SQLWCHAR*>(text.utf16());
 }
@@ -198,28 +209,36 @@ public:
                                  u"No ODBC statement could be allocated."_s));
         QList<DiagRecord> errors;
         bool linkLost = false;
+        int failuresInARow = 0;
         SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(Wide(statement)), SQL_NTS);
-        for (;;) {
-            if (rc == SQL_NO_DATA || rc == SQL_INVALID_HANDLE)
-                break;
+        while (rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE && !linkLost) {
             if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
+                bool numbered = false;
                 for (const DiagRecord& record : Diagnostics(SQL_HANDLE_STMT, stmt)) {
-                    if (rc == SQL_ERROR) {
+                    numbered = numbered || record.native != 0;
+                    if (IsLinkFailure(record)) {
+                        linkLost = true;
                         errors << record;
-                        if (record.state.startsWith(u"08"_s) || record.state == u"HYT00"_s)
-                            linkLost = true;
+                    } else if (rc == SQL_ERROR) {
+                        errors << record;
                     } else {
                         onInfo(record);
                     }
                 }
-                if (rc == SQL_ERROR && (linkLost || errors.isEmpty()))
-                    break; // nothing more will come: the connection is gone
+                // An error with no server message means the driver has nothing more to read.
+                if (rc == SQL_ERROR && (!numbered || ++failuresInARow > 3))
+                    break;
             }
+            if (rc != SQL_ERROR)
+                failuresInARow = 0;
             rc = SQLMoreResults(stmt);
         }
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         if (linkLost)
             Disconnect();
+        if (linkLost)
+            throw Error(Describe(errors, QString()) +
+                        u" The connection to the server was lost during the backup."_s);
         if (!errors.isEmpty())
             throw Error(Describe(errors, QString()));
     }
