@@ -25,6 +25,7 @@ struct Recorder : vestrel::IBackupEvents {
     QList<int> percents;
     QList<bool> onCallerThread;
     QThread* caller = QThread::currentThread();
+    QObject quitter;
 
     void PercentComplete(const QString& message, int percent) override {
         log << u"P %1 %2"_s.arg(percent).arg(message);
@@ -71,6 +72,8 @@ private slots:
     void refusedBeforeSending_data();
     void refusedBeforeSending();
     void unsubscribedSinkIsNotCalled();
+    void quitDoesNotCutTheWaitShort();
+    void backupReleasedFromItsOwnEvent();
     void clientIsInstalled();
 
 private:
@@ -362,6 +365,48 @@ void TestEngine::unsubscribedSinkIsNotCalled() {
     probe.start();
     backup->SQLBackup(server);
     QCOMPARE(sink.percents, (QList<int>{10, 21}));
+}
+
+void TestEngine::quitDoesNotCutTheWaitShort() {
+    // The tray's "Exit" quits the application while a backup runs: SQLBackup must still
+    // return only at the end, with every event delivered.
+    StandinScript script;
+    script.progressDelayMs = 20;
+    TdsStandin standin(script);
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    Recorder sink;
+    Backup backup;
+    backup.SetEvents(&sink);
+    backup.Database = u"Sales"_s;
+    backup.Files = u"["_s + dir_.filePath(u"quit.bak"_s) + u"]"_s;
+    QTimer::singleShot(50, &sink.quitter, [] { QCoreApplication::quit(); });
+    backup.SQLBackup(server);
+    QCOMPARE(sink.percents.size(), 9);
+    QVERIFY(sink.log.last().startsWith(u"C "_s));
+}
+
+void TestEngine::backupReleasedFromItsOwnEvent() {
+    // The handler releases the backup object: no call may reach the sink afterwards.
+    TdsStandin standin;
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    struct Releaser : Recorder {
+        std::unique_ptr<Backup> backup = std::make_unique<Backup>();
+        void PercentComplete(const QString& message, int percent) override {
+            Recorder::PercentComplete(message, percent);
+            if (percent == 21)
+                backup.reset();
+        }
+    } sink;
+    Backup* backup = sink.backup.get();
+    backup->SetEvents(&sink);
+    backup->Database = u"Sales"_s;
+    backup->Files = u"["_s + dir_.filePath(u"release.bak"_s) + u"]"_s;
+    backup->SQLBackup(server);
+    QVERIFY(!sink.backup);
+    QCOMPARE(sink.percents, (QList<int>{10, 21}));
+    QCOMPARE(sink.log.size(), 2);
 }
 
 void TestEngine::clientIsInstalled() {
