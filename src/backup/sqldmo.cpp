@@ -292,9 +292,11 @@ SQLServer::SQLServer() : impl_(std::make_unique<Impl>()) {}
 SQLServer::~SQLServer() = default;
 
 void SQLServer::Connect(const QString& server, const QString& login, const QString& password) {
-    QString driver = ChooseDriver(nullptr);
-    if (driver.isEmpty())
-        driver = odbc::KnownDrivers().first();
+    // Read odbcinst's list once: the registered drivers do not change while we run.
+    static const QString driver = [] {
+        const QString registered = ChooseDriver(nullptr);
+        return registered.isEmpty() ? odbc::KnownDrivers().first() : registered;
+    }();
     const QString connectionString =
         odbc::ConnectionString(driver, server, login, password, LoginSecure);
     const int timeout = LoginTimeout;
