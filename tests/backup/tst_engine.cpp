@@ -82,7 +82,8 @@ private:
 
 void TestEngine::fullBackupDeliversEventsInOrderBeforeReturning() {
     TdsStandin standin;
-    SQLServer server;
+    auto owned = std::make_unique<SQLServer>();
+    SQLServer& server = *owned;
     server.LoginTimeout = 15;
     server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
     QCOMPARE(standin.Logins().size(), 1);
@@ -118,6 +119,11 @@ void TestEngine::fullBackupDeliversEventsInOrderBeforeReturning() {
     backup.SetEvents(&again);
     backup.SQLBackup(server);
     QCOMPARE(again.percents.size(), 9);
+
+    // Releasing the server object ends the connection.
+    QCOMPARE(standin.OpenConnections(), 1);
+    owned.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(standin.OpenConnections(), 0, 2000);
 }
 
 void TestEngine::loginFailures_data() {

@@ -464,6 +464,11 @@ QList<qint64> TdsStandin::ProgressSentNs() const {
     return state_->progressSent;
 }
 
+int TdsStandin::OpenConnections() const {
+    std::lock_guard lock(state_->mutex);
+    return int(state_->clientFds.size());
+}
+
 bool TdsStandin::WaitPaused(int timeoutMs) {
     std::unique_lock lock(state_->mutex);
     return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),

@@ -43,6 +43,7 @@ public:
     QStringList Batches() const;            // every SQL batch text received
     QList<BackupStatement> Backups() const; // the BACKUP statements it parsed
     QList<qint64> ProgressSentNs() const;   // steady clock of each 3211 message sent
+    int OpenConnections() const;            // clients connected right now
 
     bool WaitPaused(int timeoutMs); // true once the backup is held at pauseAtPercent
     void Resume();
