@@ -105,8 +105,10 @@ public:
         thread_.start();
     }
     ~Impl() {
+        // Waits for the worker to close the connection, so it is closed on its own thread
+        // and never left to a posted call the stopping thread might drop.
         QMetaObject::invokeMethod(
-            &worker_, [this] { Disconnect(); }, Qt::QueuedConnection);
+            &worker_, [this] { Disconnect(); }, Qt::BlockingQueuedConnection);
         thread_.quit();
         thread_.wait();
     }
