@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -419,6 +420,26 @@ void TestEngine::clientIsInstalled() {
     QString why;
     QVERIFY2(vestrel::SqlServerClientInstalled(&why), qPrintable(why));
     QVERIFY(why.isEmpty());
+
+    // With an empty driver registry the check fails and says why (asked in a new process:
+    // the driver manager caches the registry it read).
+    QTemporaryDir empty;
+    QFile ini(empty.filePath(u"odbcinst.ini"_s));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.close();
+    for (const bool withDrivers : {true, false}) {
+        QProcess check;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!withDrivers)
+            environment.insert(u"ODBCSYSINI"_s, empty.path());
+        check.setProcessEnvironment(environment);
+        check.start(QStringLiteral(VESTREL_CLIENT_CHECK), {});
+        QVERIFY(check.waitForFinished(10000));
+        const QStringList lines = QString::fromUtf8(check.readAllStandardOutput()).split(u'\n');
+        QCOMPARE(lines.value(0), withDrivers ? u"installed"_s : u"missing"_s);
+        if (!withDrivers)
+            QCOMPARE(lines.value(1), u"No ODBC driver is registered."_s);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEngine)
