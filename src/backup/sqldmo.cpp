@@ -8,6 +8,9 @@
 #include <QThread>
 #include <algorithm>
 #include <functional>
+#ifdef _WIN32
+#include <windows.h> // sql.h needs its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
@@ -213,7 +216,7 @@ public:
         bool linkLost = false;
         int failuresInARow = 0;
         SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(Wide(statement)), SQL_NTS);
-        while (rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE && !linkLost) {
+        while (rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE) {
             if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
                 bool numbered = false;
                 for (const DiagRecord& record : Diagnostics(SQL_HANDLE_STMT, stmt)) {
@@ -231,6 +234,8 @@ public:
                 if (rc == SQL_ERROR && (!numbered || ++failuresInARow > 3))
                     break;
             }
+            if (linkLost)
+                break;
             if (rc != SQL_ERROR)
                 failuresInARow = 0;
             rc = SQLMoreResults(stmt);
