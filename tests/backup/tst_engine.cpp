@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -73,6 +74,7 @@ private slots:
     void refusedBeforeSending_data();
     void refusedBeforeSending();
     void unsubscribedSinkIsNotCalled();
+    void cleanEndWithoutFinalMessageStillCompletes();
     void quitDoesNotCutTheWaitShort();
     void backupReleasedFromItsOwnEvent();
     void clientIsInstalled();
@@ -376,6 +378,23 @@ void TestEngine::unsubscribedSinkIsNotCalled() {
     QTimer::singleShot(5000, &probe, [&] { standin.Resume(); });
     backup->SQLBackup(server);
     QCOMPARE(sink.percents, (QList<int>{10, 21}));
+}
+
+void TestEngine::cleanEndWithoutFinalMessageStillCompletes() {
+    StandinScript script;
+    script.omitFinalMessage = true;
+    TdsStandin standin(script);
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    Recorder sink;
+    Backup backup;
+    backup.SetEvents(&sink);
+    backup.Database = u"Sales"_s;
+    backup.Files = u"["_s + dir_.filePath(u"nofinal.bak"_s) + u"]"_s;
+    backup.SQLBackup(server);
+    QCOMPARE(sink.percents.last(), 100);
+    QCOMPARE(sink.log.filter(QRegularExpression(u"^C "_s)).size(), 1);
+    QVERIFY(sink.log.last().startsWith(u"C "_s));
 }
 
 void TestEngine::quitDoesNotCutTheWaitShort() {

@@ -17,6 +17,7 @@ struct StandinScript {
     bool failAt40Percent = false;                // 3202 + 3013 after "32 percent processed."
     bool dropAt40Percent = false;                // close the socket after "32 percent processed."
     int progressDelayMs = 0;                     // sleep before each progress message
+    bool omitFinalMessage = false;               // end cleanly without the 3014 message
     int pauseAtPercent = -1;                     // wait for Resume() after sending this percent
 };
 
