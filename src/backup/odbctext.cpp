@@ -65,7 +65,7 @@ QString ConnectionString(const QString& driver, const QString& server, const QSt
     if (!address.instance.isEmpty())
         hostAndInstance += u'\\' + address.instance;
 
-    QString text = u"Driver="_s + BraceValue(driver) + u';';
+    QString text = u"Driver="_s + BraceValue(driver) + u";APP=Vestrel;"_s;
     if (IsFreeTds(driver)) {
         text += u"Server="_s + BraceValue(hostAndInstance) + u';';
         if (address.port > 0)

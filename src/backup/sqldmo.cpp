@@ -8,6 +8,9 @@
 #include <QThread>
 #include <algorithm>
 #include <functional>
+#ifdef _WIN32
+#include <windows.h> // sql.h needs its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
@@ -65,6 +68,17 @@ QString Describe(const QList<DiagRecord>& records, const QString& fallback) {
     return texts.isEmpty() ? fallback : texts.join(u' ');
 }
 
+// The connection is gone. FreeTDS 1.3 reports a closed socket mid-result as a warning
+// (01000, native 20017 "Unexpected EOF from the server"), then answers every further call
+// with HY000 "Unknown error"; its other network failures are 20002-20006. A server message
+// may carry an 08 state too (FreeTDS gives 911 "database does not exist" 08004), so only an
+// unnumbered 08 record counts.
+bool IsLinkFailure(const DiagRecord& record) {
+    static const QList<int> freeTds = {20002, 20003, 20004, 20006, 20017};
+    return (record.native == 0 && record.state.startsWith(u"08"_s)) ||
+           freeTds.contains(record.native);
+}
+
 const SQLWCHAR* Wide(const QString& text) {
     return reinterpret_cast<const SQLWCHAR*>(text.utf16());
 }
@@ -94,8 +108,10 @@ public:
         thread_.start();
     }
     ~Impl() {
+        // Waits for the worker to close the connection, so it is closed on its own thread
+        // and never left to a posted call the stopping thread might drop.
         QMetaObject::invokeMethod(
-            &worker_, [this] { Disconnect(); }, Qt::QueuedConnection);
+            &worker_, [this] { Disconnect(); }, Qt::BlockingQueuedConnection);
         thread_.quit();
         thread_.wait();
     }
@@ -198,28 +214,38 @@ public:
                                  u"No ODBC statement could be allocated."_s));
         QList<DiagRecord> errors;
         bool linkLost = false;
+        int failuresInARow = 0;
         SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(Wide(statement)), SQL_NTS);
-        for (;;) {
-            if (rc == SQL_NO_DATA || rc == SQL_INVALID_HANDLE)
-                break;
+        while (rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE) {
             if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
+                bool numbered = false;
                 for (const DiagRecord& record : Diagnostics(SQL_HANDLE_STMT, stmt)) {
-                    if (rc == SQL_ERROR) {
+                    numbered = numbered || record.native != 0;
+                    if (IsLinkFailure(record)) {
+                        linkLost = true;
                         errors << record;
-                        if (record.state.startsWith(u"08"_s) || record.state == u"HYT00"_s)
-                            linkLost = true;
+                    } else if (rc == SQL_ERROR) {
+                        errors << record;
                     } else {
                         onInfo(record);
                     }
                 }
-                if (rc == SQL_ERROR && (linkLost || errors.isEmpty()))
-                    break; // nothing more will come: the connection is gone
+                // An error with no server message means the driver has nothing more to read.
+                if (rc == SQL_ERROR && (!numbered || ++failuresInARow > 3))
+                    break;
             }
+            if (linkLost)
+                break;
+            if (rc != SQL_ERROR)
+                failuresInARow = 0;
             rc = SQLMoreResults(stmt);
         }
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         if (linkLost)
             Disconnect();
+        if (linkLost)
+            throw Error(Describe(errors, QString()) +
+                        u" The connection to the server was lost during the backup."_s);
         if (!errors.isEmpty())
             throw Error(Describe(errors, QString()));
     }
@@ -273,9 +299,11 @@ SQLServer::SQLServer() : impl_(std::make_unique<Impl>()) {}
 SQLServer::~SQLServer() = default;
 
 void SQLServer::Connect(const QString& server, const QString& login, const QString& password) {
-    QString driver = ChooseDriver(nullptr);
-    if (driver.isEmpty())
-        driver = odbc::KnownDrivers().first();
+    // Read odbcinst's list once: the registered drivers do not change while we run.
+    static const QString driver = [] {
+        const QString registered = ChooseDriver(nullptr);
+        return registered.isEmpty() ? odbc::KnownDrivers().first() : registered;
+    }();
     const QString connectionString =
         odbc::ConnectionString(driver, server, login, password, LoginSecure);
     const int timeout = LoginTimeout;

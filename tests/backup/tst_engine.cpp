@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -25,6 +27,7 @@ struct Recorder : vestrel::IBackupEvents {
     QList<int> percents;
     QList<bool> onCallerThread;
     QThread* caller = QThread::currentThread();
+    QObject quitter;
 
     void PercentComplete(const QString& message, int percent) override {
         log << u"P %1 %2"_s.arg(percent).arg(message);
@@ -71,6 +74,9 @@ private slots:
     void refusedBeforeSending_data();
     void refusedBeforeSending();
     void unsubscribedSinkIsNotCalled();
+    void cleanEndWithoutFinalMessageStillCompletes();
+    void quitDoesNotCutTheWaitShort();
+    void backupReleasedFromItsOwnEvent();
     void clientIsInstalled();
 
 private:
@@ -79,7 +85,8 @@ private:
 
 void TestEngine::fullBackupDeliversEventsInOrderBeforeReturning() {
     TdsStandin standin;
-    SQLServer server;
+    auto owned = std::make_unique<SQLServer>();
+    SQLServer& server = *owned;
     server.LoginTimeout = 15;
     server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
     QCOMPARE(standin.Logins().size(), 1);
@@ -115,6 +122,11 @@ void TestEngine::fullBackupDeliversEventsInOrderBeforeReturning() {
     backup.SetEvents(&again);
     backup.SQLBackup(server);
     QCOMPARE(again.percents.size(), 9);
+
+    // Releasing the server object ends the connection.
+    QCOMPARE(standin.OpenConnections(), 1);
+    owned.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(standin.OpenConnections(), 0, 2000);
 }
 
 void TestEngine::loginFailures_data() {
@@ -224,12 +236,21 @@ void TestEngine::backupFailures() {
     if (!expected.isEmpty())
         QCOMPARE(error, expected.contains(u"%1"_s) ? expected.arg(path) : expected);
     else
-        QVERIFY2(!error.startsWith(u'['), qPrintable(error));
+        QVERIFY2(error.contains(u"connection to the server was lost"_s), qPrintable(error));
     QCOMPARE(sink.percents.isEmpty() ? -1 : sink.percents.last(), lastPercent);
     QVERIFY2(!sink.log.join(u'\n').contains(u"\nC "_s) && !sink.log.value(0).startsWith(u"C "_s),
              "no Complete after a failure");
     if (lastPercent > 0)
         QVERIFY2(Contents(path).size() > 3 * 1024, "the partial file stays");
+
+    // A server error leaves the connection usable; a lost one is reported as such.
+    backup.Database = u"Sales"_s;
+    backup.Files = u"["_s + dir_.filePath(u"after.bak"_s) + u"]"_s;
+    const QString next = ErrorOf([&] { backup.SQLBackup(server); });
+    if (what == u"drop40"_s)
+        QCOMPARE(next, u"Not connected to a server."_s);
+    else if (what != u"fail40"_s)
+        QVERIFY2(next.isEmpty(), qPrintable(next));
 }
 
 void TestEngine::pausedBackupKeepsTheCallerResponsive() {
@@ -257,6 +278,9 @@ void TestEngine::pausedBackupKeepsTheCallerResponsive() {
         }
     });
     probe.start();
+    // If the messages were held back until the end, nothing would be seen while paused:
+    // resume anyway after a while so the test fails instead of hanging.
+    QTimer::singleShot(5000, &probe, [&] { standin.Resume(); });
     backup.SQLBackup(server);
     QCOMPARE(seenWhilePaused, (QList<int>{10, 21, 32}));
     QCOMPARE(sink.percents.size(), 9);
@@ -282,7 +306,8 @@ void TestEngine::namesAreQuotedOnTheWire() {
     backup.Database = database;
     const QString path = dir_.filePath(file);
     backup.Files = u"["_s + path + u"]"_s;
-    backup.SQLBackup(server);
+    const QString error = ErrorOf([&] { backup.SQLBackup(server); });
+    QVERIFY2(error.isEmpty(), qPrintable(error)); // the stand-in rejects a malformed statement
     QCOMPARE(standin.Backups().size(), 1);
     QCOMPARE(standin.Backups().first().database, database);
     QCOMPARE(standin.Backups().first().disks, QStringList{path});
@@ -351,14 +376,94 @@ void TestEngine::unsubscribedSinkIsNotCalled() {
         }
     });
     probe.start();
+    QTimer::singleShot(5000, &probe, [&] { standin.Resume(); });
     backup->SQLBackup(server);
     QCOMPARE(sink.percents, (QList<int>{10, 21}));
+}
+
+void TestEngine::cleanEndWithoutFinalMessageStillCompletes() {
+    StandinScript script;
+    script.omitFinalMessage = true;
+    TdsStandin standin(script);
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    Recorder sink;
+    Backup backup;
+    backup.SetEvents(&sink);
+    backup.Database = u"Sales"_s;
+    backup.Files = u"["_s + dir_.filePath(u"nofinal.bak"_s) + u"]"_s;
+    backup.SQLBackup(server);
+    QCOMPARE(sink.percents.last(), 100);
+    QCOMPARE(sink.log.filter(QRegularExpression(u"^C "_s)).size(), 1);
+    QVERIFY(sink.log.last().startsWith(u"C "_s));
+}
+
+void TestEngine::quitDoesNotCutTheWaitShort() {
+    // The tray's "Exit" quits the application while a backup runs: SQLBackup must still
+    // return only at the end, with every event delivered.
+    StandinScript script;
+    script.progressDelayMs = 20;
+    TdsStandin standin(script);
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    Recorder sink;
+    Backup backup;
+    backup.SetEvents(&sink);
+    backup.Database = u"Sales"_s;
+    backup.Files = u"["_s + dir_.filePath(u"quit.bak"_s) + u"]"_s;
+    QTimer::singleShot(50, &sink.quitter, [] { QCoreApplication::quit(); });
+    backup.SQLBackup(server);
+    QCOMPARE(sink.percents.size(), 9);
+    QVERIFY(sink.log.last().startsWith(u"C "_s));
+}
+
+void TestEngine::backupReleasedFromItsOwnEvent() {
+    // The handler releases the backup object: no call may reach the sink afterwards.
+    TdsStandin standin;
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    struct Releaser : Recorder {
+        std::unique_ptr<Backup> backup = std::make_unique<Backup>();
+        void PercentComplete(const QString& message, int percent) override {
+            Recorder::PercentComplete(message, percent);
+            if (percent == 21)
+                backup.reset();
+        }
+    } sink;
+    Backup* backup = sink.backup.get();
+    backup->SetEvents(&sink);
+    backup->Database = u"Sales"_s;
+    backup->Files = u"["_s + dir_.filePath(u"release.bak"_s) + u"]"_s;
+    backup->SQLBackup(server);
+    QVERIFY(!sink.backup);
+    QCOMPARE(sink.percents, (QList<int>{10, 21}));
+    QCOMPARE(sink.log.size(), 2);
 }
 
 void TestEngine::clientIsInstalled() {
     QString why;
     QVERIFY2(vestrel::SqlServerClientInstalled(&why), qPrintable(why));
     QVERIFY(why.isEmpty());
+
+    // With an empty driver registry the check fails and says why (asked in a new process:
+    // the driver manager caches the registry it read).
+    QTemporaryDir empty;
+    QFile ini(empty.filePath(u"odbcinst.ini"_s));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.close();
+    for (const bool withDrivers : {true, false}) {
+        QProcess check;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!withDrivers)
+            environment.insert(u"ODBCSYSINI"_s, empty.path());
+        check.setProcessEnvironment(environment);
+        check.start(QStringLiteral(VESTREL_CLIENT_CHECK), {});
+        QVERIFY(check.waitForFinished(10000));
+        const QStringList lines = QString::fromUtf8(check.readAllStandardOutput()).split(u'\n');
+        QCOMPARE(lines.value(0), withDrivers ? u"installed"_s : u"missing"_s);
+        if (!withDrivers)
+            QCOMPARE(lines.value(1), u"No ODBC driver is registered."_s);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEngine)

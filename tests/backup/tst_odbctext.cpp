@@ -57,19 +57,19 @@ void TestOdbcText::connectionStrings_data() {
     QTest::addColumn<QString>("expected");
     QTest::newRow("freetds sql login")
         << u"FreeTDS"_s << u"(local),1500"_s << u"sa"_s << false
-        << u"Driver={FreeTDS};Server={127.0.0.1};Port=1500;TDS_Version=7.4;UID={sa};PWD=p}x;"_s;
+        << u"Driver={FreeTDS};APP=Vestrel;Server={127.0.0.1};Port=1500;TDS_Version=7.4;UID={sa};PWD=p}x;"_s;
     QTest::newRow("freetds ntlm")
         << u"FreeTDS"_s << u"db\\inst"_s << u"DOM\\me"_s << true
-        << u"Driver={FreeTDS};Server={db\\inst};TDS_Version=7.4;UID={DOM\\me};PWD=p}x;"_s;
+        << u"Driver={FreeTDS};APP=Vestrel;Server={db\\inst};TDS_Version=7.4;UID={DOM\\me};PWD=p}x;"_s;
     QTest::newRow("freetds kerberos")
         << u"FreeTDS"_s << u"db"_s << QString() << true
-        << u"Driver={FreeTDS};Server={db};TDS_Version=7.4;Trusted_Connection=Yes;"_s;
+        << u"Driver={FreeTDS};APP=Vestrel;Server={db};TDS_Version=7.4;Trusted_Connection=Yes;"_s;
     QTest::newRow("microsoft")
         << u"ODBC Driver 18 for SQL Server"_s << u"localhost,1500"_s << u"sa"_s << false
-        << u"Driver={ODBC Driver 18 for SQL Server};Server={127.0.0.1,1500};UID={sa};PWD={p}};x};"_s;
+        << u"Driver={ODBC Driver 18 for SQL Server};APP=Vestrel;Server={127.0.0.1,1500};UID={sa};PWD={p}};x};"_s;
     QTest::newRow("microsoft integrated")
         << u"ODBC Driver 18 for SQL Server"_s << u"db"_s << u"ignored"_s << true
-        << u"Driver={ODBC Driver 18 for SQL Server};Server={db};Trusted_Connection=Yes;"_s;
+        << u"Driver={ODBC Driver 18 for SQL Server};APP=Vestrel;Server={db};Trusted_Connection=Yes;"_s;
 }
 
 void TestOdbcText::connectionStrings() {
@@ -102,6 +102,7 @@ void TestOdbcText::credentialsWithSeparatorsArriveIntact() {
     QCOMPARE(standin.Logins().first().user, login);
     QCOMPARE(standin.Logins().first().password, password);
     QVERIFY(standin.Logins().first().database.isEmpty());
+    QCOMPARE(standin.Logins().first().app, u"Vestrel"_s);
 }
 
 void TestOdbcText::unpassableCredentialsAreRefused() {

@@ -387,6 +387,10 @@ struct TdsStandin::State {
         for (auto& file : files)
             file->close();
         Tokens t;
+        if (script.omitFinalMessage) {
+            t.Done(kDoneFinal);
+            return Send(fd, t.data, true);
+        }
         t.Message(false, 3014, 0,
                   u"BACKUP DATABASE successfully processed %1 pages in 0.010 seconds (1.000 "
                   u"MB/sec)."_s.arg(pages + 1));
@@ -462,6 +466,11 @@ QList<BackupStatement> TdsStandin::Backups() const {
 QList<qint64> TdsStandin::ProgressSentNs() const {
     std::lock_guard lock(state_->mutex);
     return state_->progressSent;
+}
+
+int TdsStandin::OpenConnections() const {
+    std::lock_guard lock(state_->mutex);
+    return int(state_->clientFds.size());
 }
 
 bool TdsStandin::WaitPaused(int timeoutMs) {

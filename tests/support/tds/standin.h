@@ -17,6 +17,7 @@ struct StandinScript {
     bool failAt40Percent = false;                // 3202 + 3013 after "32 percent processed."
     bool dropAt40Percent = false;                // close the socket after "32 percent processed."
     int progressDelayMs = 0;                     // sleep before each progress message
+    bool omitFinalMessage = false;               // end cleanly without the 3014 message
     int pauseAtPercent = -1;                     // wait for Resume() after sending this percent
 };
 
@@ -43,6 +44,7 @@ public:
     QStringList Batches() const;            // every SQL batch text received
     QList<BackupStatement> Backups() const; // the BACKUP statements it parsed
     QList<qint64> ProgressSentNs() const;   // steady clock of each 3211 message sent
+    int OpenConnections() const;            // clients connected right now
 
     bool WaitPaused(int timeoutMs); // true once the backup is held at pauseAtPercent
     void Resume();

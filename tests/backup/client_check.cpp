@@ -1,0 +1,14 @@
+// Prints what SqlServerClientInstalled says in a fresh process: the driver manager caches
+// its registry, so a test that changes the registry has to ask a new process.
+#include "backup/sqldmo.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QString why;
+    const bool installed = vestrel::SqlServerClientInstalled(&why);
+    std::printf("%s\n%s\n", installed ? "installed" : "missing", why.toUtf8().constData());
+    return 0;
+}
