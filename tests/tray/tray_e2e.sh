@@ -44,18 +44,40 @@ wait_for() {
 }
 state_is() { grep -qx "$1" "$STATE"; }
 
-exec 3>"$WORK/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-PIDS+=($!)
-exec 3>&-
-wait_for "Xvfb display number" 10000 test -s "$WORK/display"
-export DISPLAY=:$(cat "$WORK/display")
-wait_for "X server" 10000 xdpyinfo
-
-trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
-  >"$WORK/trayer.log" 2>&1 &
-PIDS+=($!)
-wait_for "trayer window" 10000 xdotool search --classname '^trayer$'
+# Rarely the fresh server's display cannot be opened right after it answered (seen with
+# other X servers starting and stopping on the machine): start the pair again, up to 3 times.
+start_x() {
+  rm -f "$WORK/display"
+  exec 3>"$WORK/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+  XPID=$!
+  PIDS+=($XPID)
+  exec 3>&-
+  wait_for "Xvfb display number" 10000 display_written
+  export DISPLAY=:$(cat "$WORK/display")
+  wait_for "X server" 10000 xdpyinfo
+  trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
+    >"$WORK/trayer.log" 2>&1 &
+  TPID=$!
+  PIDS+=($TPID)
+  local start; start=$(now_ms)
+  until xdotool search --classname '^trayer$' >/dev/null 2>&1; do
+    if ! kill -0 "$TPID" 2>/dev/null || [ $(( $(now_ms) - start )) -gt 10000 ]; then
+      echo "trayer did not start on $DISPLAY:"; cat "$WORK/trayer.log"
+      kill "$TPID" "$XPID" 2>/dev/null; wait "$TPID" "$XPID" 2>/dev/null
+      return 1
+    fi
+    sleep 0.05
+  done
+  echo "measured: trayer window after $(( $(now_ms) - start )) ms"
+}
+# Xvfb writes the number and a newline; reading before the newline can give a wrong number.
+display_written() { [ "$(wc -l <"$WORK/display")" -ge 1 ]; }
+started=0
+for attempt in 1 2 3; do
+  if start_x; then started=1; break; fi
+done
+[ "$started" = 1 ] || fail "could not start Xvfb and trayer"
 
 "$APP" "$STATE" >"$WORK/app.log" 2>&1 &
 PIDS+=($!)
