@@ -7,7 +7,9 @@
 #include <QObject>
 #include <QThread>
 #include <algorithm>
+#include <deque>
 #include <functional>
+#include <mutex>
 #ifdef _WIN32
 #include <windows.h> // sql.h needs its types
 #endif
@@ -116,6 +118,33 @@ public:
         thread_.wait();
     }
 
+    // What the worker posts to the calling thread, delivered one call at a time and in order:
+    // a handler that pumps messages gets the next event only after it has returned, as the
+    // events of a blocking backup call would come.
+    struct Mailbox {
+        std::mutex mutex;
+        std::deque<std::function<void()>> calls;
+        bool delivering = false;
+
+        void Deliver() {
+            if (delivering)
+                return; // the outer delivery goes on when the running call returns
+            delivering = true;
+            for (;;) {
+                std::function<void()> call;
+                {
+                    const std::lock_guard lock(mutex);
+                    if (calls.empty())
+                        break;
+                    call = std::move(calls.front());
+                    calls.pop_front();
+                }
+                call();
+            }
+            delivering = false;
+        }
+    };
+
     // Runs `job` on the worker thread. The calling thread keeps handling its events (so the
     // window stays responsive and what the job posts is delivered) until the job has ended
     // and everything it posted has been delivered; then a failure is raised here.
@@ -124,8 +153,14 @@ public:
         bool done = false;
         bool failed = false;
         QString description;
-        const Post post = [&context](std::function<void()> call) {
-            QMetaObject::invokeMethod(&context, std::move(call), Qt::QueuedConnection);
+        auto mailbox = std::make_shared<Mailbox>();
+        const Post post = [&context, mailbox](std::function<void()> call) {
+            {
+                const std::lock_guard lock(mailbox->mutex);
+                mailbox->calls.push_back(std::move(call));
+            }
+            QMetaObject::invokeMethod(
+                &context, [mailbox] { mailbox->Deliver(); }, Qt::QueuedConnection);
         };
         QMetaObject::invokeMethod(
             &worker_,

@@ -1,0 +1,303 @@
+// The backup job of the real main window against the TDS stand-in.
+#include "app/fmain.h"
+#include "app/mbackup.h"
+#include "support/fixtures.h"
+#include "support/tds/standin.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+
+using namespace vestrel;
+using namespace Qt::StringLiterals;
+using test::StandinScript;
+using test::TdsStandin;
+
+namespace {
+
+const QByteArray kRule(57, '=');
+
+QByteArray read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct Job {
+    test::TempProgramFolder folder;
+    test::FakeClock clock;
+    test::PinnedFormats formats;
+    test::MessageBoxRecorder boxes;
+    TdsStandin standin;
+    FMain form;
+
+    explicit Job(StandinScript script = {}) : standin(std::move(script)) {
+        form.txtSrv->setText(standin.ServerName());
+        form.txtUsr->setText(u"sa"_s);
+        form.txtPwd->setText(u"secret"_s);
+        form.txtDBName->setText(u"Sales"_s);
+        form.TxtPath->setText(folder.file(u"Sales.bak"_s));
+    }
+    QList<QByteArray> log() const {
+        QList<QByteArray> lines;
+        for (const QByteArray& line : folder.lines(u"Command.log"_s))
+            lines.append(test::AfterStamp(line));
+        return lines;
+    }
+    QList<QByteArray> startBlock(const QString& file,
+                                 const QByteArray& password = "********") const {
+        return {"Inizio Backup in data 07/12/2026 alle ore 10.25.00",
+                kRule,
+                "Nome Server : " + standin.ServerName().toUtf8(),
+                "User : sa",
+                "Password : " + password,
+                "Nome Database : Sales",
+                "File : " + file.toUtf8(),
+                kRule};
+    }
+};
+
+QList<QByteArray> progressLines() {
+    QList<QByteArray> lines;
+    for (int percent = 10; percent <= 87; percent += 11)
+        lines.append("oBackupEvent_PercentComplete -- " + QByteArray::number(percent) +
+                     " percent processed. " + QByteArray::number(percent));
+    lines.append("oBackupEvent_PercentComplete -- 100 percent processed. 100");
+    return lines;
+}
+
+} // namespace
+
+class TestBackupJob : public QObject {
+    Q_OBJECT
+private slots:
+    void aSuccessfulBackup() {
+        Job job;
+        const QString file = job.folder.file(u"Sales.bak"_s);
+        job.form.CmdBackup->click();
+        QVERIFY(!bBackupRunning);
+
+        QList<QByteArray> expected = job.startBlock(file);
+        expected += progressLines();
+        const QList<QByteArray> log = job.log();
+        QCOMPARE(log.mid(0, expected.size()), expected);
+        QVERIFY(log.at(expected.size())
+                    .startsWith("oBackupEvent_Complete -- BACKUP DATABASE successfully processed"));
+        QCOMPARE(log.mid(expected.size() + 1),
+                 (QList<QByteArray>{kRule, "Fine Backup in data 07/12/2026 alle ore 10.25.00",
+                                    kRule, " "}));
+
+        // The status box holds the event lines, the bar the last percent.
+        const QStringList status = job.form.txtStatus->text().split(u"\r\n"_s);
+        QCOMPARE(status.size(), progressLines().size() + 2); // + Complete + the empty tail
+        QCOMPARE(status.first(), QString::fromUtf8(progressLines().first()));
+        QVERIFY(status.at(status.size() - 2).startsWith(u"oBackupEvent_Complete -- "_s));
+        QCOMPARE(job.form.PgBar->value(), 100);
+        QCOMPARE(job.form.LblLastUpdate->text(), u"07/12/2026 10.25.00"_s);
+        QCOMPARE(job.form.ShpStat(3)->fillColor(), QColor(0xFF, 0xFF, 0xFF));
+
+        // The file is in place, nothing is left beside it.
+        QVERIFY(read(file).startsWith("VESTREL-STANDIN-BACKUP\ndatabase=Sales\n"));
+        QCOMPARE(QDir(job.folder.path()).entryList({u"Sales.bak*"_s}, QDir::Files),
+                 QStringList{u"Sales.bak"_s});
+        QCOMPARE(Settings.sDataSource, job.standin.ServerName());
+        QCOMPARE(Settings.sBackupFile, file);
+    }
+
+    void anEmptyPathGetsTheDefaultNameAndKeepsIt() {
+        StandinScript script;
+        script.password.clear();
+        Job job(script);
+        job.form.TxtPath->clear();
+        job.form.txtPwd->clear();
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(job.folder.path()); // the stand-in writes a name without a folder here
+        job.form.CmdBackup->click();
+        const QString name = u"C:\\Backup_07122026_102500"_s;
+        QCOMPARE(job.form.TxtPath->text(), name);
+        QCOMPARE(job.log().mid(0, 8), job.startBlock(name, ""));
+        QVERIFY2(job.log().last() == " ", job.log().last().constData());
+        QCOMPARE(job.standin.Backups().size(), 1);
+        QCOMPARE(job.standin.Backups().last().disks, QStringList{name});
+        job.clock.advanceSeconds(3600);
+        job.form.CmdBackup->click();
+        QCOMPARE(job.standin.Backups().size(), 2);
+        QCOMPARE(job.standin.Backups().last().disks, QStringList{name});
+        QDir::setCurrent(cwd);
+    }
+
+    void defaultNameKeepsOtherSeparators() {
+        test::PinnedFormats formats(u"dd/MM/yyyy"_s, u"HH:mm:ss"_s);
+        QCOMPARE(DefaultBackupFileName(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3))),
+                 u"C:\\Backup_07122026_09:05:03"_s);
+    }
+
+    void failedFieldChecks_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<bool>("integrated");
+        QTest::newRow("two-character server") << u"ab"_s << u"sa"_s << u"Sales"_s << false;
+        QTest::newRow("no user") << QString() << QString() << u"Sales"_s << false;
+        QTest::newRow("no user, integrated") << QString() << QString() << u"Sales"_s << true;
+        QTest::newRow("no database") << QString() << u"sa"_s << QString() << false;
+    }
+    void failedFieldChecks() {
+        QFETCH(QString, server);
+        QFETCH(QString, user);
+        QFETCH(QString, database);
+        QFETCH(bool, integrated);
+        Job job;
+        if (!server.isEmpty())
+            job.form.txtSrv->setText(server);
+        job.form.txtUsr->setText(user);
+        job.form.txtDBName->setText(database);
+        job.form.chkIntegrated->setChecked(integrated);
+        job.form.txtStatus->setText(u"old\r\n"_s);
+        job.form.PgBar->setValue(40);
+        job.form.ShpStat(3)->setFillColor(QColor(0xFF, 0xFF, 0));
+        job.form.CmdBackup->click();
+        QVERIFY(!bBackupRunning);
+        QVERIFY(job.log().isEmpty());
+        QVERIFY(job.standin.Logins().isEmpty());
+        QVERIFY(job.boxes.texts.isEmpty());
+        QCOMPARE(job.form.txtStatus->text(), QString());
+        QCOMPARE(job.form.PgBar->value(), 0);
+        QCOMPARE(job.form.ShpStat(3)->fillColor(), QColor(0xFF, 0xFF, 0xFF));
+        // A new start is possible at once.
+        job.form.txtSrv->setText(job.standin.ServerName());
+        job.form.txtUsr->setText(u"sa"_s);
+        job.form.txtDBName->setText(u"Sales"_s);
+        job.form.chkIntegrated->setChecked(false);
+        job.form.CmdBackup->click();
+        QCOMPARE(job.standin.Backups().size(), 1);
+    }
+
+    void aWrongPassword() {
+        Job job;
+        job.form.txtPwd->setText(u"wrong"_s);
+        job.form.hide();
+        job.form.CmdBackup->click();
+        const QList<QByteArray> log = job.log();
+        QCOMPARE(log.mid(0, 8), job.startBlock(job.folder.file(u"Sales.bak"_s)));
+        QCOMPARE(log.mid(8), (QList<QByteArray>{"Errore Login failed for user 'sa'."}));
+        QCOMPARE(job.form.ShpStat(3)->fillColor(), QColor(0xFF, 0xFF, 0));
+        QVERIFY(job.form.isVisible()); // a window hidden in the tray comes into view
+        QCOMPARE(job.form.txtStatus->text(), QString());
+        QCOMPARE(job.form.PgBar->value(), 0);
+        QVERIFY(!bBackupRunning);
+    }
+
+    // The last good backup survives a backup that fails halfway.
+    void aFailureAt40PercentKeepsTheOldBackup() {
+        StandinScript script;
+        script.failAt40Percent = true;
+        Job job(script);
+        const QString file = job.folder.file(u"Sales.bak"_s);
+        {
+            QFile old(file);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("the last good backup");
+        }
+        job.form.LblLastUpdate->setText(u"06/12/2026 23.00.00"_s);
+        job.form.CmdBackup->click();
+        QCOMPARE(read(file), "the last good backup"_ba);
+        QCOMPARE(QDir(job.folder.path()).entryList({u"Sales.bak*"_s}, QDir::Files),
+                 QStringList{u"Sales.bak"_s});
+        const QByteArray last = job.log().last();
+        QVERIFY2(last.startsWith("Errore ") && last.contains("BACKUP DATABASE is terminating"),
+                 last.constData());
+        QVERIFY(!job.log().contains("Fine Backup in data 07/12/2026 alle ore 10.25.00"));
+        QCOMPARE(job.form.PgBar->value(), 32);
+        QCOMPARE(job.form.LblLastUpdate->text(), u"06/12/2026 23.00.00"_s);
+        QCOMPARE(job.form.ShpStat(3)->fillColor(), QColor(0xFF, 0xFF, 0));
+    }
+
+    void namesReachTheServerQuoted() {
+        Job job;
+        const QString database = u"a]b'; DROP DATABASE x --"_s;
+        const QString file = job.folder.file(u"it's; here -- too.bak"_s);
+        job.form.txtDBName->setText(database);
+        job.form.TxtPath->setText(file);
+        job.form.CmdBackup->click();
+        QVERIFY2(job.log().last() == " ", job.log().last().constData());
+        QCOMPARE(job.standin.Backups().size(), 1);
+        QCOMPARE(job.standin.Backups().first().database, database);
+        QCOMPARE(job.standin.Backups().first().disks, QStringList{file + u".vestrel-new"_s});
+        QVERIFY(read(file).contains(database.toUtf8()));
+    }
+
+    void aSecondClickWhileRunningDoesNothing() {
+        StandinScript script;
+        script.pauseAtPercent = 21;
+        Job job(script);
+        bool clicked = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &job.form, [&] {
+            if (clicked || !job.standin.WaitPaused(0))
+                return;
+            clicked = true;
+            QVERIFY(!job.form.CmdBackup->isEnabled());
+            job.form.CmdBackup_Click();
+            job.standin.Resume();
+        });
+        poll.start(5);
+        job.form.CmdBackup->click();
+        QVERIFY(clicked);
+        QCOMPARE(job.standin.Backups().size(), 1);
+        int starts = 0;
+        for (const QByteArray& line : job.log())
+            starts += line.startsWith("Inizio Backup") ? 1 : 0;
+        QCOMPARE(starts, 1);
+    }
+
+    // A log that cannot be written ends the job cleanly, with the error lamp.
+    void anUnwritableLog() {
+        Job job;
+        QVERIFY(QDir(job.folder.path()).mkdir(u"Command.log"_s));
+        job.form.CmdBackup->click();
+        QVERIFY(!bBackupRunning);
+        QCOMPARE(job.form.ShpStat(3)->fillColor(), QColor(0xFF, 0xFF, 0));
+        QVERIFY(job.standin.Logins().isEmpty());
+        QVERIFY(job.form.CmdBackup->isEnabled());
+    }
+
+    // "Chiudi" during a backup: the exit waits for the job, then its lines follow the job's.
+    // Last, because the exit ends the application's event loops.
+    void closingDuringABackup() {
+        StandinScript script;
+        script.pauseAtPercent = 32;
+        Job job(script);
+        job.form.show();
+        bool asked = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &job.form, [&] {
+            if (asked || !job.standin.WaitPaused(0))
+                return;
+            asked = true;
+            ExitProgram();
+            QVERIFY(job.form.isVisible());
+            QVERIFY(!job.form.bUnload);
+            job.standin.Resume();
+        });
+        poll.start(5);
+        job.form.CmdBackup->click();
+        QVERIFY(asked);
+        QVERIFY(job.form.bUnload);
+        QVERIFY(!job.form.isVisible());
+        const QList<QByteArray> log = job.log();
+        const qsizetype end = log.indexOf("Fine Backup in data 07/12/2026 alle ore 10.25.00");
+        QVERIFY(end > 0);
+        QCOMPARE(log.mid(end + 2),
+                 (QList<QByteArray>{" ", " ", "Chiusura transazioni..", " ", kRule,
+                                    "Chiusura Programma in data 07/12/2026 alle ore 10.25.00",
+                                    kRule, " "}));
+    }
+};
+
+QTEST_MAIN(TestBackupJob)
+#include "tst_backupjob.moc"
