@@ -83,6 +83,7 @@ FMain::FMain(QWidget* parent) : QWidget(parent) {
     connectJobHandlers();
     connectSchedulerHandlers();
     connect(CmdEsci, &QPushButton::clicked, this, [] { ExitProgram(); });
+    connect(CmdNascondi, &QPushButton::clicked, this, &FMain::CmdNascondi_Click);
     SetMainWindow(this);
     connectSettingsHandlers();
 }
@@ -93,6 +94,7 @@ FMain::~FMain() {
 }
 
 void FMain::Form_Load() {
+    createTrayIcon();
     ShowSettings();
     bAuto = true;
     PgBar->setValue(0);

@@ -3,9 +3,11 @@
 #include "app/controls.h"
 #include "backup/sqldmo.h"
 #include "scheduler/schedule.h"
+#include "tray/clsicontray.h"
 
 #include <QWidget>
 #include <array>
+#include <memory>
 
 class QCheckBox;
 class QCloseEvent;
@@ -88,6 +90,12 @@ public:
     void chkIntegrated_Click();
     // --- end of settings ---
 
+    // --- The tray icon and hiding and showing ---------------------------------------------
+    void CmdNascondi_Click();
+    void icontray_MouseDblClick(short Button);
+    void icontray_PopMenuClick(int Index);
+    std::unique_ptr<ClsIconTray> icontray; // from the load until the window is released
+
     // --- Start-up and exit ---------------------------------------------------------------
     // Runs once when start-up loads the window, before it is shown.
     void Form_Load();
@@ -125,6 +133,7 @@ private:
     void connectSettingsHandlers();
     void createControls();
     void connectJobHandlers();
+    void createTrayIcon();
     // What follows every end of a job: the lamps, the timer, an exit that waited for it.
     void finishJob();
     void connectSchedulerHandlers();

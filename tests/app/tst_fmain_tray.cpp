@@ -1,0 +1,116 @@
+// The main window's tray icon and menu, through the real window.
+#include "app/fmain.h"
+#include "app/mbackup.h"
+#include "platform/gui/winapi.h"
+#include "support/fixtures.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+using namespace vestrel;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Item {
+    QString text;
+    unsigned id = 0;
+    unsigned type = 0;
+    unsigned state = 0;
+};
+
+Item itemAt(win::HMENU menu, int position) {
+    char buffer[128] = {};
+    win::MENUITEMINFOA info{};
+    info.cbSize = 44;
+    info.fMask = win::MIIM_ID | win::MIIM_TYPE | win::MIIM_STATE;
+    info.dwTypeData = buffer;
+    info.cch = sizeof buffer;
+    win::GetMenuItemInfoA(menu, static_cast<unsigned>(position), 1, &info);
+    return {QString::fromLatin1(buffer), info.wID, info.fType, info.fState};
+}
+
+} // namespace
+
+class TestFMainTray : public QObject {
+    Q_OBJECT
+private slots:
+    void theMenuAfterLoad() {
+        test::TempProgramFolder folder;
+        FMain form;
+        form.Form_Load();
+        QCOMPARE(form.LblVersion->text(), u"2.0.0"_s);
+        QVERIFY(form.bAuto);
+        const win::HMENU menu = form.icontray->PopMenu();
+        QCOMPARE(win::GetMenuItemCount(menu), 6);
+        const QStringList texts{u"Mostra Tarvoni Software - Vestrel"_s,
+                                u"Nascondi"_s,
+                                u"Abilita/Disabilita"_s,
+                                QString(),
+                                u"Chiudi"_s,
+                                u"Annulla"_s};
+        const unsigned ids[] = {101, 102, 103, 0, 105, 106};
+        for (int i = 0; i < 6; ++i) {
+            const Item item = itemAt(menu, i);
+            QCOMPARE(item.id, ids[i]);
+            if (i == 3)
+                QVERIFY(item.type & win::MFT_SEPARATOR);
+            else
+                QCOMPARE(item.text, texts[i]);
+            QCOMPARE(bool(item.state & win::MFS_DEFAULT), i == 0);
+        }
+    }
+
+    void hidingShowingAndTheMenuChoices() {
+        test::TempProgramFolder folder;
+        FMain form;
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.CmdNascondi->click();
+        QVERIFY(!form.isVisible());
+        form.icontray_PopMenuClick(2); // hidden stays hidden
+        QVERIFY(!form.isVisible());
+        // Abilita/Disabilita works with the window hidden, exactly like the button.
+        form.icontray_PopMenuClick(3);
+        QCOMPARE(form.CmdAbilita->text(), u"Abilita Auto"_s);
+        QVERIFY(!form.bAuto);
+        form.icontray_PopMenuClick(3);
+        QCOMPARE(form.CmdAbilita->text(), u"Disabilita Auto"_s);
+        // A right double click does nothing, a left one shows the window.
+        form.icontray_MouseDblClick(1);
+        QVERIFY(!form.isVisible());
+        form.icontray_MouseDblClick(0);
+        QVERIFY(form.isVisible());
+        // "Mostra" restores a minimised window.
+        form.showMinimized();
+        form.icontray_PopMenuClick(1);
+        QVERIFY(!(form.windowState() & Qt::WindowMinimized));
+        QVERIFY(form.isVisible());
+        // "Annulla" and the separator change nothing and log nothing.
+        form.icontray_PopMenuClick(6);
+        form.icontray_PopMenuClick(4);
+        QVERIFY(form.isVisible());
+        QVERIFY(folder.read(u"Command.log"_s).isEmpty());
+    }
+
+    // The close button only hides; the tray stays.
+    void closeRequestsHide() {
+        test::TempProgramFolder folder;
+        FMain form;
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(!form.close());
+        QVERIFY(!form.isVisible());
+        QVERIFY(form.icontray);
+        QVERIFY(folder.read(u"Command.log"_s).isEmpty());
+        bool cancel = false;
+        form.Form_QueryUnload(cancel, 2); // the session ending lets it go
+        QVERIFY(!cancel);
+    }
+};
+
+QTEST_MAIN(TestFMainTray)
+#include "tst_fmain_tray.moc"
