@@ -102,6 +102,9 @@ void FMain::Form_Load() {
                             .arg(VESTREL_VERSION_MAJOR)
                             .arg(VESTREL_VERSION_MINOR)
                             .arg(VESTREL_VERSION_PATCH));
+    // The window opens with a button focused: a blinking caret in an idle text box would wake
+    // the program twice a second for nothing.
+    CmdBackup->setFocus();
     CheckScheduleSoon();
 }
 
