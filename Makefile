@@ -37,7 +37,7 @@ format:
 # The INI engine under libFuzzer, compiled with clang apart from the normal build.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_RUNS ?= 1000000
-fuzz:
+fuzz: deps
 	mkdir -p $(FUZZ_BUILD)
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fPIC -Isrc \
 	  tests/fuzz/fuzz_privateprofile.cpp src/platform/privateprofile.cpp src/platform/textfile.cpp \
