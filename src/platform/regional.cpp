@@ -58,9 +58,9 @@ public:
     }
 
 private:
-    QString format(const char* spec, const std::tm& tm) const {
+    QString format(const char* conversion, const std::tm& tm) const {
         char buffer[128];
-        const std::size_t n = strftime_l(buffer, sizeof buffer, spec, &tm, locale_);
+        const std::size_t n = strftime_l(buffer, sizeof buffer, conversion, &tm, locale_);
         return QString::fromLocal8Bit(buffer, static_cast<qsizetype>(n));
     }
 
