@@ -20,6 +20,9 @@ build: deps $(BUILD)/build.ninja
 run: build
 	scripts/run $(BUILD)/vestrel
 
+demo: build
+	scripts/demo $(BUILD)
+
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
