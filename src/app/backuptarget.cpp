@@ -56,13 +56,15 @@ void BackupTarget::Commit() const {
             QStringLiteral("Il backup scritto dal server non si trova in %1.").arg(sibling_));
     std::filesystem::rename(nativePath(sibling_), nativePath(file_), error);
     // The finished backup stays under its sibling name then: it is good, only not in place.
-    if (error)
+    if (error) {
+        finishedBeside_ = true;
         throw Error(QStringLiteral("Impossibile sostituire il file %1 con %2: %3")
                         .arg(file_, sibling_, QString::fromStdString(error.message())));
+    }
 }
 
 void BackupTarget::Discard() const noexcept {
-    if (!local_)
+    if (!local_ || finishedBeside_)
         return;
     std::error_code error;
     removeFile(sibling_, error);

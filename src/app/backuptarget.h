@@ -23,13 +23,15 @@ public:
     // Puts the finished backup in place of the old file, in one step. Throws Error, and the
     // finished backup then stays under the sibling name.
     void Commit() const;
-    // Removes a partial backup after a failure; never throws.
+    // Removes a partial backup after a failure; a finished one that could not be put in
+    // place is kept. Never throws.
     void Discard() const noexcept;
 
 private:
     QString file_;
     QString sibling_;
     bool local_ = false;
+    mutable bool finishedBeside_ = false; // a finished backup that could not be put in place
 };
 
 } // namespace vestrel

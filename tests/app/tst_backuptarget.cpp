@@ -81,6 +81,7 @@ private slots:
         const BackupTarget target(file);
         write(target.serverPath(), "new backup");
         QVERIFY_THROWS_EXCEPTION(Error, target.Commit());
+        target.Discard(); // what the job's error path does
         QCOMPARE(read(target.serverPath()), "new backup"_ba);
 
         // A server that wrote somewhere this machine does not see is a failure too.
