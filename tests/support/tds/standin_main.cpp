@@ -1,11 +1,16 @@
 // The TDS stand-in as a program of its own, for the demo and the end-to-end run: it listens
 // on 127.0.0.1, prints "port N" on a line of its own and serves until it is stopped.
+// With --pause-at N the first backup is held after its "N percent processed." message: the
+// program prints "paused N" and goes on when a line arrives on its standard input.
 // Test code only; it is never installed.
 #include "support/tds/standin.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
+#include <iostream>
+#include <string>
+#include <thread>
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -16,9 +21,23 @@ int main(int argc, char* argv[]) {
             script.password = args[i + 1];
         else if (args[i] == QLatin1String("--delay-ms"))
             script.progressDelayMs = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--pause-at"))
+            script.pauseAtPercent = args[i + 1].toInt();
     }
     vestrel::test::TdsStandin standin(script);
     std::printf("port %u\n", static_cast<unsigned>(standin.Port()));
     std::fflush(stdout);
+    if (script.pauseAtPercent >= 0) {
+        // Lives as long as the process; the stand-in outlives it.
+        std::thread([&standin, percent = script.pauseAtPercent] {
+            while (!standin.WaitPaused(1000)) {
+            }
+            std::printf("paused %d\n", percent);
+            std::fflush(stdout);
+            std::string line;
+            std::getline(std::cin, line);
+            standin.Resume();
+        }).detach();
+    }
     return QCoreApplication::exec();
 }
