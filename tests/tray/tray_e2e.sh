@@ -3,6 +3,11 @@
 # Usage: tray_e2e.sh <tray_e2e_app>. Exits 77 (skipped) when the X tools are missing.
 set -u
 APP=$1
+here=$(dirname "$0")
+# shellcheck source=../../scripts/virtual-display.sh
+. "$here/../../scripts/virtual-display.sh"
+# shellcheck source=../support/wait.sh
+. "$here/../support/wait.sh"
 for tool in Xvfb xdpyinfo xwininfo xdotool trayer; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "SKIP: $tool is not installed"
@@ -11,10 +16,6 @@ for tool in Xvfb xdpyinfo xwininfo xdotool trayer; do
 done
 
 WORK=$(mktemp -d)
-export XDG_RUNTIME_DIR=$WORK/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset DBUS_SESSION_BUS_ADDRESS
-unset QT_QPA_PLATFORM
 export QT_QPA_PLATFORM=xcb
 STATE=$WORK/state
 PIDS=()
@@ -22,62 +23,19 @@ PIDS=()
 cleanup() {
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
   for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+  vd_stop
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 fail() {
   echo "FAIL: $*"
   for f in "$STATE" "$WORK"/*.log; do [ -s "$f" ] && { echo "== $(basename "$f")"; cat "$f"; }; done
   exit 1
 }
-# wait_for <what> <timeout ms> <command...>
-wait_for() {
-  local what=$1 limit=$2; shift 2
-  local start; start=$(now_ms)
-  until "$@" >/dev/null 2>&1; do
-    [ $(( $(now_ms) - start )) -gt "$limit" ] && fail "timed out waiting for $what"
-    sleep 0.05
-  done
-  echo "measured: $what after $(( $(now_ms) - start )) ms"
-}
 state_is() { grep -qx "$1" "$STATE"; }
 
-# Rarely the fresh server's display cannot be opened right after it answered (seen with
-# other X servers starting and stopping on the machine): start the pair again, up to 3 times.
-start_x() {
-  rm -f "$WORK/display"
-  exec 3>"$WORK/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-  XPID=$!
-  PIDS+=($XPID)
-  exec 3>&-
-  wait_for "Xvfb display number" 10000 display_written
-  export DISPLAY=:$(cat "$WORK/display")
-  wait_for "X server" 10000 xdpyinfo
-  trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
-    >"$WORK/trayer.log" 2>&1 &
-  TPID=$!
-  PIDS+=($TPID)
-  local start; start=$(now_ms)
-  until xdotool search --classname '^trayer$' >/dev/null 2>&1; do
-    if ! kill -0 "$TPID" 2>/dev/null || [ $(( $(now_ms) - start )) -gt 10000 ]; then
-      echo "trayer did not start on $DISPLAY:"; cat "$WORK/trayer.log"
-      kill "$TPID" "$XPID" 2>/dev/null; wait "$TPID" "$XPID" 2>/dev/null
-      return 1
-    fi
-    sleep 0.05
-  done
-  echo "measured: trayer window after $(( $(now_ms) - start )) ms"
-}
-# Xvfb writes the number and a newline; reading before the newline can give a wrong number.
-display_written() { [ "$(wc -l <"$WORK/display")" -ge 1 ]; }
-started=0
-for attempt in 1 2 3; do
-  if start_x; then started=1; break; fi
-done
-[ "$started" = 1 ] || fail "could not start Xvfb and trayer"
+vd_start || fail "could not start Xvfb and trayer"
 
 "$APP" "$STATE" >"$WORK/app.log" 2>&1 &
 PIDS+=($!)
