@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# The whole program end to end: Xvfb with the trayer notification area, the TDS stand-in as
+# the server, and the real executable in a program folder of its own whose config.ini points
+# at the stand-in with the current hour enabled. Checked through Command.log, the backup file
+# and screenshots:
+#   start banner -> automatic backup held mid-way by the stand-in (red "In Esecuzione" lamp)
+#   -> the backup completes (green "In Pausa" lamp, the file is there) -> a click on
+#   "&Esegui Backup" runs a manual backup -> "Chiudi" in the tray menu ends the program with
+#   the closing lines and takes the icon away.
+# Usage: e2e.sh <vestrel> <tds_standin>
+# With VESTREL_E2E_SCREENSHOT=<file> the screenshot of the window after the backups is kept.
+set -u
+EXE=$1
+STANDIN_EXE=$2
+here=$(dirname "$0")
+# shellcheck source=../../scripts/virtual-display.sh
+. "$here/../../scripts/virtual-display.sh"
+# shellcheck source=../support/wait.sh
+. "$here/../support/wait.sh"
+
+for tool in Xvfb xdpyinfo xwininfo xdotool trayer import convert; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: $tool is not installed (scripts/install-deps)"; exit 1; }
+done
+
+WORK=$(mktemp -d -t vestrel-e2e.XXXXXX)
+DIR=$WORK/program
+LOG=$DIR/Command.log
+APP=
+STANDIN_PID=
+cleanup() {
+  local pid
+  for pid in $APP $STANDIN_PID; do kill "$pid" 2>/dev/null; done
+  for pid in $APP $STANDIN_PID; do wait "$pid" 2>/dev/null; done
+  vd_stop
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+  echo "FAIL: $*"
+  for f in "$LOG" "$WORK/app.log"; do [ -s "$f" ] && { echo "== $(basename "$f")"; tr -d '\r' <"$f"; }; done
+  exit 1
+}
+log_has() { tr -d '\r' <"$LOG" | grep -q -- "$1"; }
+log_count() { tr -d '\r' <"$LOG" 2>/dev/null | grep -c -- "$1"; }
+log_count_is() { [ "$(log_count "$1")" -eq "$2" ]; }
+
+# Only the current hour is enabled: a run that straddled the hour would see no automatic
+# backup, so wait for the next hour when this one is nearly over.
+left=$((3600 - $(date +%s) % 3600))
+if [ "$left" -lt 90 ]; then
+  echo "waiting $((left + 2)) s for the next hour"
+  sleep $((left + 2))
+fi
+
+# The stand-in holds the first backup after "43 percent processed." until it reads a line.
+coproc STANDIN { exec "$STANDIN_EXE" --password e2e-secret --pause-at 43; }
+exec {standin_out}<&"${STANDIN[0]}" {standin_in}>&"${STANDIN[1]}"
+read -r -t 10 word port <&"$standin_out" && [ "$word" = port ] || fail "the stand-in did not start"
+
+mkdir -p "$DIR"
+cp "$EXE" "$DIR/vestrel"
+hour=$(date +%-H)
+flags=
+for h in $(seq 0 23); do if [ "$h" -eq "$hour" ]; then flags+="1|"; else flags+="0|"; fi; done
+printf '%s\r\n' "[Connection String]" "Data Source=127.0.0.1,$port" "Initial Catalog=E2E" \
+  "User ID=sa" "Password=e2e-secret" "Integrated Security=0" "[Opzioni_Avanzate]" \
+  "FileName=$DIR/E2E.bak" "ARRAY_TEMPO=$flags" >"$DIR/config.ini"
+chmod 600 "$DIR/config.ini"
+
+# A screen just large enough for the window and the notification area beside it.
+vd_start 740x380 || fail "no virtual display"
+if command -v fc-list >/dev/null 2>&1; then
+  [ -n "$(fc-list)" ] || fail "no fonts installed: every glyph would be a box"
+fi
+
+QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='qt.qpa.*=false' "$DIR/vestrel" >"$WORK/app.log" 2>&1 &
+APP=$!
+main_window() { xdotool search --onlyvisible --name '^Tarvoni Software - Vestrel$'; }
+wait_for "window shown" 10000 main_window
+WIN=$(main_window | head -1)
+ROOT=$(xwininfo -root | awk '/Window id:/{print $4}')
+icon_window() {
+  local w
+  for w in $(xdotool search --onlyvisible --classname '^vestrel$'); do
+    xwininfo -id "$w" -tree | grep -q "Parent window id: $ROOT" || { echo "$w"; return 0; }
+  done
+  return 1
+}
+wait_for "icon docked" 10000 icon_window
+ICON=$(icon_window)
+
+# The start banner.
+wait_for "start banner" 5000 log_has "Avviata sequenza automatica.."
+tr -d '\r' <"$LOG" | head -7 | awk '
+  NR == 1 || NR == 5 || NR == 7 { ok = ok && $0 ~ / >  $/ }
+  NR == 2 || NR == 4 { ok = ok && $0 ~ / > =+$/ }
+  NR == 3 { ok = ok && $0 ~ / > Avvio Programma in data .+ alle ore .+$/ }
+  NR == 6 { ok = ok && $0 ~ / > Avviata sequenza automatica\.\.$/ }
+  BEGIN { ok = 1 } END { exit !(ok && NR == 7) }' || fail "start banner not as expected"
+
+# Window coordinates on the screen; the layout is in twips, 15 to a pixel.
+read -r WX WY < <(xwininfo -id "$WIN" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}')
+px() { echo $((($1 + 7) / 15)); }
+# The lamps sit in the status frame (120, 2640), 255 twips square.
+LAMP_Y=$((WY + $(px $((2640 + 240 + 127)))))
+RUN_X=$((WX + $(px $((120 + 4680 + 127)))))
+PAUSE_X=$((WX + $(px $((120 + 6240 + 127)))))
+SHOT=$WORK/screen.png
+pixel() { convert "$SHOT" -crop "1x1+$1+$2" -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -1; }
+lamps_are() { # <running colour> <paused colour>
+  import -window root "$SHOT" && [ "$(pixel "$RUN_X" "$LAMP_Y")" = "$1" ] &&
+    [ "$(pixel "$PAUSE_X" "$LAMP_Y")" = "$2" ]
+}
+
+# The automatic backup starts by itself in the enabled hour and is held by the stand-in.
+read -r -t 30 word percent <&"$standin_out" && [ "$word" = paused ] ||
+  fail "no automatic backup reached the stand-in"
+wait_for "progress line 43 in the log" 5000 log_has "oBackupEvent_PercentComplete -- 43 percent processed. 43"
+log_has "percent processed. 54" && fail "the backup went on past the pause"
+log_count_is "Inizio Backup in data " 1 || fail "no start block, or more than one"
+for line in "Nome Server : 127.0.0.1,$port" "User : sa" "Password : \*\*\*\*\*\*\*\*" \
+  "Nome Database : E2E" "File : $DIR/E2E.bak"; do
+  log_has " > $line\$" || fail "start block without \"$line\""
+done
+log_has "e2e-secret" && fail "the password is in the log"
+wait_for "red \"In Esecuzione\", white \"In Pausa\"" 5000 lamps_are '#FF0000' '#FFFFFF'
+[ -e "$DIR/E2E.bak" ] && fail "the backup file is in place before the backup ended"
+
+echo >&"$standin_in"
+wait_for "end block" 10000 log_has "Fine Backup in data "
+for p in 10 21 32 43 54 65 76 87; do
+  log_has "oBackupEvent_PercentComplete -- $p percent processed. $p\$" || fail "no progress line for $p %"
+done
+log_has " > oBackupEvent_Complete -- BACKUP DATABASE successfully processed" || fail "no completion line"
+log_has "Errore" && fail "the backup logged an error"
+wait_for "white \"In Esecuzione\", green \"In Pausa\"" 5000 lamps_are '#FFFFFF' '#00FF00'
+grep -q '^VESTREL-STANDIN-BACKUP$' "$DIR/E2E.bak" && grep -q '^database=E2E$' "$DIR/E2E.bak" ||
+  fail "the backup file is not the stand-in's backup of E2E"
+first_backup=$(stat -c '%i %.9Y' "$DIR/E2E.bak")
+ls "$DIR" | grep -q 'vestrel-new' && fail "a partial backup file was left behind"
+
+# A manual backup through the button; the automatic one of this hour is done.
+CMD_X=$((WX + $(px $((9120 + 667)))))
+CMD_Y=$((WY + $(px $((1200 + 187)))))
+xdotool mousemove "$CMD_X" "$CMD_Y" click 1
+wait_for "manual backup's end block" 10000 log_count_is "Fine Backup in data " 2
+log_count_is "Inizio Backup in data " 2 || fail "the click did not start exactly one backup"
+log_has "Errore" && fail "the manual backup logged an error"
+[ "$(stat -c '%i %.9Y' "$DIR/E2E.bak")" != "$first_backup" ] || fail "the manual backup did not replace the file"
+wait_for "lamps back to idle" 5000 lamps_are '#FFFFFF' '#00FF00'
+if [ -n "${VESTREL_E2E_SCREENSHOT:-}" ]; then
+  cp "$SHOT" "$VESTREL_E2E_SCREENSHOT" && echo "screenshot: $VESTREL_E2E_SCREENSHOT"
+fi
+
+# "Chiudi" from the tray menu: the fourth item (a separator stands before it).
+xdotool mousemove --window "$ICON" 11 11 click 3
+menu_open() {
+  local w
+  for w in $(xdotool search --onlyvisible --classname '^vestrel$'); do
+    [ "$w" != "$ICON" ] && [ "$w" != "$WIN" ] && return 0
+  done
+  return 1
+}
+wait_for "tray menu open" 5000 menu_open
+xdotool key Down Down Down Down Return
+exited() { ! kill -0 "$APP" 2>/dev/null; }
+wait_for "program ended" 10000 exited
+wait "$APP"
+status=$?
+APP=
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+tr -d '\r' <"$LOG" | tail -7 | awk '
+  NR == 1 || NR == 3 || NR == 7 { ok = ok && $0 ~ / >  $/ }
+  NR == 2 { ok = ok && $0 ~ / > Chiusura transazioni\.\.$/ }
+  NR == 4 || NR == 6 { ok = ok && $0 ~ / > =+$/ }
+  NR == 5 { ok = ok && $0 ~ / > Chiusura Programma in data .+ alle ore .+$/ }
+  BEGIN { ok = 1 } END { exit !(ok && NR == 7) }' || fail "closing lines not as expected"
+log_count_is "Chiusura Programma in data " 1 || fail "closing lines written more than once"
+xwininfo -id "$ICON" >/dev/null 2>&1 && fail "the tray icon is still there"
+[ -z "$(xdotool search --classname '^vestrel$' 2>/dev/null)" ] || fail "a window of the program is left"
+echo PASS
