@@ -4,7 +4,7 @@ SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build run test sanitize format fuzz demo bench clean
+.PHONY: all deps build run test sanitize format fuzz demo bench screenshot clean
 
 all: build
 
@@ -25,6 +25,10 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# docs/screenshot.png: the real window with its docked tray icon, taken by the end-to-end run.
+screenshot: build
+	VESTREL_E2E_SCREENSHOT=$(CURDIR)/docs/screenshot.png tests/e2e/e2e.sh $(BUILD)/vestrel $(BUILD)/tds_standin
 
 $(SANITIZE_BUILD)/build.ninja: | deps
 	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_SANITIZE=ON
