@@ -26,6 +26,10 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Every benchmark, one line per figure with its goal (about 90 s).
+bench: build
+	bench/run $(BUILD)
+
 # docs/screenshot.png: the real window with its docked tray icon, taken by the end-to-end run.
 screenshot: build
 	VESTREL_E2E_SCREENSHOT=$(CURDIR)/docs/screenshot.png tests/e2e/e2e.sh $(BUILD)/vestrel $(BUILD)/tds_standin
