@@ -35,12 +35,15 @@ void FMain::ShowJobState() {
 }
 
 void FMain::Tmr_Timer() {
-    // A tick that comes while another tick pumps messages only refreshes the display.
+    // A tick that comes while another tick pumps messages (a menu, a message box, the
+    // backup it started) only refreshes the display, and the ticks go on meanwhile.
     if (inTick_) {
         ShowJobState();
+        armTimer();
         return;
     }
     inTick_ = true;
+    armTimer();
     DoEvents();
     ShowJobState();
     const QDateTime now = Now();
