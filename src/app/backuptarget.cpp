@@ -28,10 +28,14 @@ bool removeFile(const QString& path, std::error_code& error) {
 
 } // namespace
 
-BackupTarget::BackupTarget(QString file) : file_(std::move(file)) {
+BackupTarget::BackupTarget(QString file, bool serverIsThisMachine) : file_(std::move(file)) {
     // Only an absolute path names a place this machine can look at; a relative one (or a
-    // drive-letter path on a system without drives) means something only to the server.
-    if (QDir::isAbsolutePath(file_)) {
+    // drive-letter path on a system without drives) means something only to the server. A
+    // remote server's "D:\Backup" is its own disk, whatever this machine has under that name;
+    // a network share's path ("\\host\share\...") is the same place from both sides.
+    const bool shared = serverIsThisMachine || file_.startsWith(QStringLiteral("\\\\")) ||
+                        file_.startsWith(QStringLiteral("//"));
+    if (shared && QDir::isAbsolutePath(file_)) {
         const QFileInfo info(file_);
         local_ = info.absoluteDir().exists();
         sibling_ = info.absoluteFilePath() + QStringLiteral(".vestrel-new");

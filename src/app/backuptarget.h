@@ -5,15 +5,16 @@
 namespace vestrel {
 
 // Where the server writes a backup, so that the last good backup is never lost. When the
-// target's folder is visible from this machine, the server writes beside the old file under
-// a sibling name, and only a finished backup replaces the old file; a failed one leaves the
-// old file as it was and its partial file is removed. A target this machine cannot see is
-// handed to the server as it is.
+// target means the same file to the server and to this machine (the server runs here, or the
+// path is a network share's, and its folder is visible), the server writes beside the old
+// file under a sibling name, and only a finished backup replaces the old file; a failed one
+// leaves the old file as it was and its partial file is removed. Any other target, such as a
+// path on a remote server's own disks, is handed to the server as it is.
 class BackupTarget {
 public:
-    explicit BackupTarget(QString file);
+    BackupTarget(QString file, bool serverIsThisMachine);
 
-    // The target's folder exists on this machine.
+    // The target is a file this machine sees as the server does.
     bool local() const { return local_; }
     // The file the server is asked to write.
     QString serverPath() const { return local_ ? sibling_ : file_; }

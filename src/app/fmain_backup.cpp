@@ -119,8 +119,8 @@ void FMain::RunBackup() {
         oBackupEvent = backup.get();
         backup->SetEvents(&backupEvents_);
         backup->Database = Settings.sInitialCatalog;
-        target = std::make_unique<BackupTarget>(file);
-        backup->Files = QLatin1Char('[') + target->serverPath() + QLatin1Char(']');
+        target = std::make_unique<BackupTarget>(file, ServerIsThisMachine(Settings.sDataSource));
+        backup->Files = FileListEntry(target->serverPath());
         DoEvents();
 
         target->Prepare();

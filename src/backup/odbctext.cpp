@@ -116,18 +116,48 @@ QStringList ParseFiles(const QString& files) {
             throw Error(
                 u"Malformed file list \"%1\": expected '[' at position %2."_s.arg(files).arg(i +
                                                                                              1));
-        const qsizetype end = files.indexOf(u']', i + 1);
-        if (end < 0)
-            throw Error(u"Malformed file list \"%1\": missing ']'."_s.arg(files));
-        const QString name = files.mid(i + 1, end - i - 1);
+        QString name;
+        qsizetype j = i + 1;
+        for (;; ++j) {
+            if (j >= files.size())
+                throw Error(u"Malformed file list \"%1\": missing ']'."_s.arg(files));
+            if (files.at(j) != u']') {
+                name += files.at(j);
+            } else if (j + 1 < files.size() && files.at(j + 1) == u']') {
+                name += u']';
+                ++j;
+            } else {
+                break;
+            }
+        }
         if (name.trimmed().isEmpty())
             throw Error(u"Malformed file list \"%1\": empty file name."_s.arg(files));
         list << name;
-        i = end + 1;
+        i = j + 1;
     }
     if (list.isEmpty())
         throw Error(u"No backup file given."_s);
     return list;
+}
+
+QString FileListEntry(const QString& path) {
+    QString escaped = path;
+    escaped.replace(u"]"_s, u"]]"_s);
+    return u'[' + escaped + u']';
+}
+
+bool NamesThisMachine(const QString& server, const QString& thisHost) {
+    QString host = ParseServerName(server).host;
+    // "tcp:" and the like choose a protocol, not a machine.
+    const qsizetype colon = host.indexOf(u':');
+    if (colon > 0 && colon <= 4 && host.count(u':') == 1)
+        host = host.mid(colon + 1);
+    if (host == u"::1"_s || host.startsWith(u"127."_s))
+        return true;
+    const QString shortHost = host.section(u'.', 0, 0);
+    const QString shortThis = thisHost.section(u'.', 0, 0);
+    return !thisHost.isEmpty() && (host.compare(thisHost, Qt::CaseInsensitive) == 0 ||
+                                   shortHost.compare(shortThis, Qt::CaseInsensitive) == 0);
 }
 
 QString BackupStatement(const QString& database, const QStringList& files) {

@@ -35,8 +35,15 @@ QString QuoteIdentifier(const QString& name);
 // "N'" + text with "'" doubled + "'"; throws vestrel::Error for a NUL.
 QString QuoteLiteral(const QString& text);
 
-// "[a][b]" -> {"a", "b"}; throws vestrel::Error when the list is malformed.
+// "[a][b]" -> {"a", "b"}; "]]" inside a name stands for "]". Throws vestrel::Error when the
+// list is malformed.
 QStringList ParseFiles(const QString& files);
+// One entry of such a list: "[" + path with "]" doubled + "]".
+QString FileListEntry(const QString& path);
+
+// True when the server name points at the machine called thisHost: the local forms, a
+// loopback address or the host's own name (with or without its domain), any instance or port.
+bool NamesThisMachine(const QString& server, const QString& thisHost);
 
 QString BackupStatement(const QString& database, const QStringList& files);
 

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QSysInfo>
 #include <QThread>
 #include <algorithm>
 #include <deque>
@@ -386,6 +387,14 @@ void Backup::SQLBackup(SQLServer& server) {
                     (*sink)->Complete(text);
             });
     });
+}
+
+QString FileListEntry(const QString& path) {
+    return odbc::FileListEntry(path);
+}
+
+bool ServerIsThisMachine(const QString& server) {
+    return odbc::NamesThisMachine(server, QSysInfo::machineHostName());
 }
 
 bool SqlServerClientInstalled(QString* why) {

@@ -46,7 +46,9 @@ public:
     Backup& operator=(const Backup&) = delete;
 
     QString Database;
-    QString Files; // "[" + path + "]" per file; "[a][b]" stripes the backup over two files
+    // "[" + path + "]" per file, "]" in a path doubled (FileListEntry); "[a][b]" stripes the
+    // backup over two files.
+    QString Files;
 
     // Returns only when the backup has ended; throws vestrel::Error.
     void SQLBackup(SQLServer& server);
@@ -55,6 +57,13 @@ public:
 private:
     std::shared_ptr<IBackupEvents*> sink_;
 };
+
+// One entry of Backup::Files for a path.
+QString FileListEntry(const QString& path);
+
+// True when the server name points at this machine, so a path means the same file to the
+// server and to us.
+bool ServerIsThisMachine(const QString& server);
 
 // True when the ODBC driver manager loads and a SQL Server driver is registered with it.
 bool SqlServerClientInstalled(QString* why = nullptr);

@@ -220,7 +220,7 @@ private slots:
     void namesReachTheServerQuoted() {
         Job job;
         const QString database = u"a]b'; DROP DATABASE x --"_s;
-        const QString file = job.folder.file(u"it's; here -- too.bak"_s);
+        const QString file = job.folder.file(u"it's; [here] -- too.bak"_s);
         job.form.txtDBName->setText(database);
         job.form.TxtPath->setText(file);
         job.form.CmdBackup->click();

@@ -29,27 +29,44 @@ class TestBackupTarget : public QObject {
 private slots:
     void whereTheServerWrites() {
         QTemporaryDir dir;
-        const BackupTarget local(dir.filePath(u"db.bak"_s));
+        const BackupTarget local(dir.filePath(u"db.bak"_s), true);
         QVERIFY(local.local());
         QCOMPARE(local.serverPath(), dir.filePath(u"db.bak.vestrel-new"_s));
 
         // Names this machine cannot look at go to the server unchanged.
         for (const QString& remote : {u"C:\\Backup_07122026_102500"_s, u"relative.bak"_s,
                                       dir.filePath(u"no such folder/db.bak"_s)}) {
-            const BackupTarget target(remote);
+            const BackupTarget target(remote, true);
             QVERIFY2(!target.local(), qPrintable(remote));
             QCOMPARE(target.serverPath(), remote);
             target.Prepare();
             target.Commit();
             target.Discard();
         }
+
+        // A remote server's path is on its own disks, even where this machine has a folder of
+        // the same name: handed over unchanged, nothing here is touched.
+        const QString file = dir.filePath(u"db.bak"_s);
+        write(file, "a file of this machine");
+        const BackupTarget remote(file, false);
+        QVERIFY(!remote.local());
+        QCOMPARE(remote.serverPath(), file);
+        remote.Prepare();
+        remote.Discard();
+        QCOMPARE(read(file), "a file of this machine"_ba);
+        QVERIFY(!QFile::exists(file + u".vestrel-new"_s));
+
+        // A network share's path is the same file from both sides, whoever the server is.
+        const BackupTarget share(u"\\\\nas\\backup\\db.bak"_s, false);
+        QVERIFY(!share.local()); // no such share here, so nothing to look at
+        QCOMPARE(share.serverPath(), u"\\\\nas\\backup\\db.bak"_s);
     }
 
     void aFinishedBackupReplacesTheOldOne() {
         QTemporaryDir dir;
         const QString file = dir.filePath(u"db.bak"_s);
         write(file, "old backup");
-        const BackupTarget target(file);
+        const BackupTarget target(file, true);
         write(target.serverPath(), "left by a crash");
         target.Prepare();
         QVERIFY(!QFile::exists(target.serverPath()));
@@ -66,7 +83,7 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(u"db.bak"_s);
         write(file, "old backup");
-        const BackupTarget target(file);
+        const BackupTarget target(file, true);
         target.Prepare();
         write(target.serverPath(), "partial");
         target.Discard();
@@ -78,7 +95,7 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(u"db.bak"_s);
         QVERIFY(QDir(dir.path()).mkpath(u"db.bak/inside"_s)); // a folder where the file should go
-        const BackupTarget target(file);
+        const BackupTarget target(file, true);
         write(target.serverPath(), "new backup");
         QVERIFY_THROWS_EXCEPTION(Error, target.Commit());
         target.Discard(); // what the job's error path does

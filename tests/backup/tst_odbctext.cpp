@@ -24,6 +24,10 @@ private slots:
     void unpassableCredentialsAreRefused();
     void statementRoundTripsThroughTsqlRules_data();
     void statementRoundTripsThroughTsqlRules();
+    void thisMachine_data();
+    void thisMachine();
+    void fileListEntriesParseBack_data();
+    void fileListEntriesParseBack();
 };
 
 void TestOdbcText::serverNames_data() {
@@ -136,6 +140,46 @@ void TestOdbcText::statementRoundTripsThroughTsqlRules() {
     QCOMPARE(parsed.database, database);
     QCOMPARE(parsed.disks, files);
     QCOMPARE(parsed.stats, 10);
+}
+
+void TestOdbcText::thisMachine_data() {
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<bool>("here");
+    QTest::newRow("(local)") << u"(local)"_s << true;
+    QTest::newRow(".\\inst") << u".\\SQLEXPRESS"_s << true;
+    QTest::newRow("loopback, port") << u"127.0.0.1,1433"_s << true;
+    QTest::newRow("IPv6 loopback") << u"::1"_s << true;
+    QTest::newRow("own name") << u"OFFICE-PC\\SQLEXPRESS"_s << true;
+    QTest::newRow("own full name") << u"office-pc.example.lan"_s << true;
+    QTest::newRow("protocol prefix") << u"tcp:office-pc,1433"_s << true;
+    QTest::newRow("another host") << u"db01"_s << false;
+    QTest::newRow("another host, same domain") << u"db01.example.lan"_s << false;
+    QTest::newRow("an address") << u"192.168.1.20,1433"_s << false;
+    QTest::newRow("a longer name") << u"office-pc2"_s << false;
+}
+
+void TestOdbcText::thisMachine() {
+    QFETCH(QString, server);
+    QFETCH(bool, here);
+    QCOMPARE(odbc::NamesThisMachine(server, u"office-pc"_s), here);
+    QCOMPARE(odbc::NamesThisMachine(server, u"Office-PC.example.lan"_s), here);
+}
+
+void TestOdbcText::fileListEntriesParseBack_data() {
+    QTest::addColumn<QStringList>("paths");
+    QTest::newRow("one") << QStringList{u"D:\\Backup\\Sales.bak"_s};
+    QTest::newRow("brackets in a folder") << QStringList{u"D:\\Backup [old]\\Sales.bak"_s};
+    QTest::newRow("ends in ]") << QStringList{u"x]"_s};
+    QTest::newRow("looks like two") << QStringList{u"a][b"_s};
+    QTest::newRow("two") << QStringList{u"a]]"_s, u"[b"_s};
+}
+
+void TestOdbcText::fileListEntriesParseBack() {
+    QFETCH(QStringList, paths);
+    QString files;
+    for (const QString& path : paths)
+        files += odbc::FileListEntry(path);
+    QCOMPARE(odbc::ParseFiles(files), paths);
 }
 
 QTEST_GUILESS_MAIN(TestOdbcText)
