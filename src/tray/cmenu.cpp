@@ -1,6 +1,7 @@
 #include "tray/cmenu.h"
 
 #include "platform/error.h"
+#include "platform/textfile.h"
 
 #include <QByteArray>
 #include <cmath>
@@ -132,7 +133,7 @@ void CMenu::mnuAddItem(HMENU hMenu, std::int32_t ID, std::int32_t& Position, con
                        bool RadioCheck) {
     const std::int32_t p = Position < 0 ? GetMenuItemCount(hMenu) : Position;
     MENUITEMINFOA mii = record(MIIM_ID | MIIM_TYPE | MIIM_DATA);
-    QByteArray text = Caption.toLatin1();
+    QByteArray text = ToSystemCodePage(Caption);
     if (!Caption.isEmpty()) {
         mii.fType = RadioCheck ? MFT_RADIOCHECK : MFT_STRING;
         mii.dwTypeData = text.data();
@@ -148,7 +149,7 @@ void CMenu::mnuAddItem(HMENU hMenu, std::int32_t ID, std::int32_t& Position, con
 
 void CMenu::mnuSetMenuCaption(HMENU hMenu, std::int32_t ID, const QString& Caption) {
     MENUITEMINFOA mii = record(MIIM_TYPE);
-    QByteArray text = Caption.toLatin1();
+    QByteArray text = ToSystemCodePage(Caption);
     mii.fType = MFT_STRING;
     mii.dwTypeData = text.data();
     mii.cch = UINT(text.size());

@@ -1,5 +1,6 @@
 #include "menuanswer.h"
 #include "platform/error.h"
+#include "platform/textfile.h"
 #include "tray/ansifield.h"
 #include "tray/clsicontray.h"
 #include "tray/ctrybar.h"
@@ -268,7 +269,12 @@ private slots:
         QCOMPARE(field(long130, 128), QByteArray(128, 'a'));
         QCOMPARE(field(QString(64, u'b'), 64), QByteArray(64, 'b'));
         QCOMPARE(field(QString(63, u'b'), 64), QByteArray(63, 'b') + '\0');
-        QCOMPARE(field(u"Attività"_s, 16), expectedField("Attivit\xe0", 16));
+        // Texts go out in the system code page, as the log and config.ini do.
+        QCOMPARE(field(u"Attività"_s, 16), expectedField(ToSystemCodePage(u"Attività"_s), 16));
+        QCOMPARE(field(u"Attività €"_s, 16), expectedField(ToSystemCodePage(u"Attività €"_s), 16));
+        // A character that does not fit whole is left out, not cut into bytes.
+        if (ToSystemCodePage(u"à"_s).size() == 2)
+            QCOMPARE(field(u"Attività"_s, 8), expectedField("Attivit", 8));
     }
 
     void balloonTextsAreCut() {

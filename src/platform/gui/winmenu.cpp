@@ -1,5 +1,6 @@
 #include "platform/gui/winapi.h"
 #include "platform/gui/winhandles_p.h"
+#include "platform/textfile.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -143,7 +144,7 @@ void fill(QMenu& qmenu, const Menu& menu, int depth) {
             if (item.text.isEmpty() && !item.hSubMenu)
                 continue;
         }
-        const QString text = QString::fromLatin1(item.text);
+        const QString text = FromSystemCodePage(item.text);
         QAction* action = nullptr;
         if (const Menu* sub = item.hSubMenu && depth < 32 ? menuOf(item.hSubMenu) : nullptr) {
             QMenu* child = qmenu.addMenu(text);

@@ -1,5 +1,6 @@
 #include "platform/gui/winapi.h"
 #include "platform/gui/winhandles_p.h"
+#include "platform/textfile.h"
 
 #include <QHash>
 #include <QObject>
@@ -49,7 +50,7 @@ ShellNotifyObserver& observerSlot() {
 // A fixed 8-bit text field: up to the first NUL, or the whole field when it has none.
 QString fieldText(const char* field, std::size_t width) {
     const auto* end = static_cast<const char*>(std::memchr(field, '\0', width));
-    return QString::fromLatin1(field, end ? end - field : qsizetype(width));
+    return FromSystemCodePage(QByteArray(field, end ? end - field : qsizetype(width)));
 }
 
 QSystemTrayIcon::MessageIcon balloonIcon(DWORD flags) {
