@@ -106,6 +106,11 @@ void CMenu::mnuAddBreak(HMENU hMenu) {
     mnuAddBreak(hMenu, position);
 }
 
+void CMenu::mnuAddItem(HMENU hMenu, std::int32_t ID, const QString& Caption, bool RadioCheck) {
+    std::int32_t position = -1;
+    mnuAddItem(hMenu, ID, position, Caption, RadioCheck);
+}
+
 void CMenu::mnuRemoveItemRange(HMENU hMenu, const QVariantList& ItemList) {
     for (qsizetype i = 0; i < ItemList.size(); ++i)
         DeleteMenu(hMenu, UINT(toLong(ItemList[i], i)), MF_BYCOMMAND);

@@ -36,6 +36,9 @@ public:
     // or at the end when Position is negative; Position receives the index used.
     void mnuAddItem(HMENU hMenu, std::int32_t ID, std::int32_t& Position, const QString& Caption,
                     bool RadioCheck = false);
+    // The same at the end of the menu.
+    void mnuAddItem(HMENU hMenu, std::int32_t ID = -1, const QString& Caption = QString(),
+                    bool RadioCheck = false);
     void mnuSetMenuCaption(HMENU hMenu, std::int32_t ID, const QString& Caption);
     // Shows the menu at (X, Y), or at the cursor when either is negative, and returns the
     // platform call's result: with TPM_RETURNCMD the chosen identifier or 0.

@@ -151,6 +151,10 @@ private slots:
         m.mnuAddItem(h, 13, position, QString());
         QCOMPARE(position, 3);
         QCOMPARE(ids(h), (QList<UINT>{12, 10, 11, 0}));
+        m.mnuAddItem(h, 14, u"End"_s); // no position: at the end
+        m.mnuAddItem(h);               // nothing but the menu: a separator at the end
+        QCOMPARE(ids(h), (QList<UINT>{12, 10, 11, 0, 14, 0}));
+        QCOMPARE(itemAt(h, 5).fType, MFT_SEPARATOR);
         QCOMPARE(itemAt(h, 0).text, "Top"_ba);
         QCOMPARE(itemAt(h, 0).fType, MFT_STRING);
         QCOMPARE(itemAt(h, 2).fType, MFT_RADIOCHECK);
