@@ -85,7 +85,9 @@ QString TimeText(const QDateTime& when) {
 }
 
 QString DateTimeText(const QDateTime& when) {
-    if (when.time() == QTime(0, 0))
+    // The clock reads milliseconds, the texts whole seconds: 00:00:00.250 is midnight too.
+    const QTime time = when.time();
+    if (time.hour() == 0 && time.minute() == 0 && time.second() == 0)
         return DateText(when);
     return DateText(when) + QLatin1Char(' ') + TimeText(when);
 }

@@ -21,6 +21,9 @@ private slots:
         // At exactly midnight the default conversion leaves the time out.
         QTest::newRow("midnight") << QDateTime(QDate(2026, 3, 1), QTime(0, 0, 0)) << u"01/03/2026"_s
                                   << u"0.00.00"_s << u"01/03/2026"_s;
+        // The clock has milliseconds; the texts have seconds.
+        QTest::newRow("midnight and a bit") << QDateTime(QDate(2026, 3, 1), QTime(0, 0, 0, 250))
+                                            << u"01/03/2026"_s << u"0.00.00"_s << u"01/03/2026"_s;
         QTest::newRow("one second past midnight")
             << QDateTime(QDate(2026, 3, 1), QTime(0, 0, 1)) << u"01/03/2026"_s << u"0.00.01"_s
             << u"01/03/2026 0.00.01"_s;
