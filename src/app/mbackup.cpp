@@ -72,6 +72,9 @@ bool Main() {
         MsgBox(QStringLiteral("Programma gi\u00e0 in esecuzione."));
         return false;
     }
+    if (!instanceLock->held())
+        qWarning("vestrel: no instance lock can be made at %s; running without one",
+                 qUtf8Printable(instanceLock->lockPath()));
 
     // From here on a failing step does not stop start-up.
     if (!SqlServerClientInstalled()) {

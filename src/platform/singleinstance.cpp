@@ -29,9 +29,13 @@ SingleInstance::SingleInstance(const QString& programFolder)
 SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::acquire() {
-    if (lock_->isLocked())
+    if (lock_->isLocked() || lock_->tryLock(0))
         return true;
-    return lock_->tryLock(0);
+    return lock_->error() != QLockFile::LockFailedError;
+}
+
+bool SingleInstance::held() const {
+    return lock_->isLocked();
 }
 
 } // namespace vestrel

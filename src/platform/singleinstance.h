@@ -17,8 +17,12 @@ public:
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // True when this process holds the lock; false when another live instance does.
+    // False only when another live instance holds the lock. True when this process holds it,
+    // and also when no lock can be made here at all (an unusable temporary folder): the
+    // program then runs unguarded rather than claim a second instance that is not there.
     bool acquire();
+    // This process holds the lock.
+    bool held() const;
 
     QString lockPath() const { return path_; }
 

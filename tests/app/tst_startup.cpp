@@ -130,6 +130,19 @@ private slots:
         stop(*next);
     }
 
+    // A temporary folder where no lock can be made is no second instance: the program runs.
+    void withoutALockItStillStarts() {
+        ProgramFolder folder;
+        QProcessEnvironment env;
+        env.insert(u"TMPDIR"_s, u"/proc"_s); // nobody, root included, creates files there
+        auto process = folder.start(env);
+        QVERIFY(folder.waitForLogLines(7));
+        QVERIFY(folder.log()[2].startsWith("Avvio Programma in data "));
+        QCOMPARE(process->state(), QProcess::Running);
+        QVERIFY(!process->readAll().contains("Programma gi\xc3\xa0 in esecuzione."));
+        stop(*process);
+    }
+
     // With no SQL Server driver registered, the program says so and ends without a log line.
     void withoutTheSqlServerClient() {
         ProgramFolder folder;
