@@ -12,7 +12,6 @@
 #include "platform/textfile.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <initializer_list>
 #include <memory>
 
@@ -96,8 +95,6 @@ bool Main() {
     auto* sessionEnd = new SessionEndWatcher(mainWindow.get());
     FMain* window = mainWindow.get();
     QObject::connect(sessionEnd, &SessionEndWatcher::sessionEnding, window, &FMain::EndSession);
-    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        QObject::connect(gui, &QGuiApplication::commitDataRequest, window, &FMain::EndSession);
     mainWindow->showNormal();
 
     LogBlock({QStringLiteral(" "), kRule, NowText(QStringLiteral("Avvio Programma in data ")),
