@@ -45,13 +45,19 @@ void FMain::Tmr_Timer() {
     inTick_ = true;
     armTimer();
     DoEvents();
+    // "Chiudi" may have been handled in that pump: a closing program starts nothing.
+    if (bUnload) {
+        Tmr->stop();
+        inTick_ = false;
+        return;
+    }
     ShowJobState();
     const QDateTime now = Now();
     if (AutomaticStartDue(bBackupRunning, bAuto, ArrayTempo, lastStart_, now)) {
         // Remembered before anything else can run, so a nested tick finds this start.
         lastStart_.Remember(now);
         DoEvents();
-        if (!bBackupRunning)
+        if (!bBackupRunning && !bUnload)
             RunBackup();
     }
     inTick_ = false;

@@ -85,6 +85,17 @@ private slots:
         QCOMPARE(w.run(1).size(), 1);
     }
 
+    // "Chiudi" handled while a tick pumps messages: the closing program starts no backup.
+    void aClosingProgramStartsNothing() {
+        Window w;
+        w.clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
+        enable({10});
+        QTimer::singleShot(0, &w.form, [&] { w.form.bUnload = true; });
+        w.form.Tmr_Timer();
+        QCOMPARE(w.starts(), 0);
+        QVERIFY(!w.form.Tmr->isActive());
+    }
+
     void startsAtOnceInAnEnabledHour() {
         Window w;
         w.clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 25)));
