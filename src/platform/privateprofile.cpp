@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QSaveFile>
 #include <algorithm>
@@ -227,7 +228,12 @@ int WritePrivateProfileStringA(const char* section, const char* key, const char*
     if (key && (keyName.contains('=') || keyName.startsWith('[') || keyName.startsWith(';')))
         return 0;
 
-    Profile profile = ReadProfile(file).value_or(Profile{});
+    std::optional<Profile> existing = ReadProfile(file);
+    // A file that is there but cannot be read is never replaced by one that holds only this
+    // key: that would lose every other setting.
+    if (!existing && QFileInfo::exists(FilePath(file)))
+        return 0;
+    Profile profile = existing.value_or(Profile{});
     const qsizetype header = profile.findSection(sectionName);
 
     if (!key) {

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vestrel;
 using namespace Qt::StringLiterals;
@@ -275,6 +276,27 @@ private slots:
         QCOMPARE(WritePrivateProfileStringA("A", "k=x", "v", ini.path()), 0);
         QCOMPARE(WritePrivateProfileStringA(nullptr, "k", "v", ini.path()), 0);
         QCOMPARE(ini.bytes(), "[A]\r\nk=v\r\n"_ba);
+    }
+
+    // A config.ini that is there but cannot be read (someone else's, write-only) is not
+    // replaced by a file that holds only the key being written.
+    void anUnreadableFileIsNotReplaced() {
+        IniFixture ini;
+        const QByteArray original = "[A]\r\nk=v\r\nPassword=old\r\n";
+        ini.put(original);
+        QVERIFY(chmod(ini.path(), 0222) == 0);
+        // Root reads every file: the write is made as an ordinary user then.
+        const bool asRoot = geteuid() == 0;
+        if (asRoot) {
+            QVERIFY(chmod(ini.folder().toLocal8Bit().constData(), 0777) == 0);
+            QVERIFY(seteuid(65534) == 0);
+        }
+        const int result = WritePrivateProfileStringA("A", "Password", "new", ini.path());
+        if (asRoot)
+            QVERIFY(seteuid(0) == 0);
+        QCOMPARE(result, 0);
+        QVERIFY(chmod(ini.path(), 0600) == 0);
+        QCOMPARE(ini.bytes(), original);
     }
 
     void noCaching() {
