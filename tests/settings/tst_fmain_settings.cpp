@@ -5,8 +5,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -203,6 +205,28 @@ private slots:
         QCOMPARE(dialog.last.selectedFilter, 1);
         QCOMPARE(dialog.last.defaultExtension, u"bak"_s);
         QCOMPARE(dialog.lastParent, &form);
+    }
+
+    // What Qt's own dialog makes of the entries: the texts as they are, "*.*" matching every
+    // file (to Qt it would leave out the names without a dot).
+    void fileDialogEntriesInQt() {
+        const FileFilter all{u"All Files (*.*)"_s, u"*.*"_s};
+        const FileFilter bak{u"Backup Files (*.bak)"_s, u"*.bak"_s};
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
+        dialog.setNameFilters({QtNameFilter(all), QtNameFilter(bak)});
+        auto* types = dialog.findChild<QComboBox*>(u"fileTypeCombo"_s);
+        QVERIFY(types);
+        QCOMPARE(types->itemText(0), all.name);
+        QCOMPARE(types->itemText(1), bak.name);
+        auto* model = dialog.findChild<QFileSystemModel*>();
+        QVERIFY(model);
+        dialog.selectNameFilter(QtNameFilter(all));
+        QCOMPARE(model->nameFilters(), QStringList{u"*"_s});
+        dialog.selectNameFilter(QtNameFilter(bak));
+        QCOMPARE(model->nameFilters(), QStringList{u"*.bak"_s});
+        QCOMPARE(QtNameFilter({u"Texts"_s, u"*.txt;*.log"_s}), u"Texts (*.txt *.log)"_s);
     }
 
     void fileDialogAnswers() {

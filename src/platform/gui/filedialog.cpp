@@ -1,5 +1,6 @@
 #include "platform/gui/filedialog.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QStringList>
@@ -9,12 +10,6 @@ namespace vestrel {
 namespace {
 
 using namespace Qt::StringLiterals;
-
-// Qt reads the patterns from the parentheses of the entry's text.
-QString QtFilterText(const FileFilter& filter) {
-    const QString inParentheses = u'(' + filter.pattern + u')';
-    return filter.name.endsWith(inParentheses) ? filter.name : filter.name + u' ' + inParentheses;
-}
 
 class QtFileDialog final : public IFileDialog {
 public:
@@ -26,7 +21,9 @@ public:
         dialog.setFileMode(QFileDialog::AnyFile);
         QStringList filters;
         for (const FileFilter& filter : request.filters)
-            filters.append(QtFilterText(filter));
+            filters.append(QtNameFilter(filter));
+        // The list shows each entry's own text; the patterns Qt matches stay out of sight.
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
         dialog.setNameFilters(filters);
         if (request.selectedFilter >= 0 && request.selectedFilter < filters.size())
             dialog.selectNameFilter(filters[request.selectedFilter]);
@@ -36,11 +33,21 @@ public:
         const QStringList chosen = dialog.selectedFiles();
         if (chosen.isEmpty() || chosen.first().isEmpty())
             return std::nullopt;
-        return WithDefaultExtension(chosen.first(), request.defaultExtension);
+        return QDir::toNativeSeparators(
+            WithDefaultExtension(chosen.first(), request.defaultExtension));
     }
 };
 
 } // namespace
+
+QString QtNameFilter(const FileFilter& filter) {
+    // "*.*" means every file to Windows; to Qt it would leave out the names without a dot.
+    QStringList patterns = filter.pattern.split(u';', Qt::SkipEmptyParts);
+    for (QString& pattern : patterns)
+        if (pattern.trimmed() == u"*.*"_s)
+            pattern = u"*"_s;
+    return filter.name + u" ("_s + patterns.join(u' ') + u')';
+}
 
 Seam<IFileDialog>& FileDialogSeam() {
     static QtFileDialog fallback;

@@ -37,6 +37,10 @@ public:
 // The dialog of the widget layer unless a test has put in its own.
 Seam<IFileDialog>& FileDialogSeam();
 
+// An entry as Qt's dialog takes it: the text shown, then the patterns Qt matches in
+// parentheses ("*.*" as "*", ";" between patterns as a blank).
+QString QtNameFilter(const FileFilter& filter);
+
 // The path with "." + extension appended when its file name has no extension.
 QString WithDefaultExtension(const QString& path, const QString& extension);
 
