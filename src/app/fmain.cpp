@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -51,12 +52,19 @@ QGroupBox* frame(QWidget* container, const QString& name, int left, int top, int
     return box;
 }
 
-// "MS Sans Serif" 8.25 pt, the window's font; a sans-serif face stands in where it is missing.
+// "MS Sans Serif" 8.25 pt, the window's font. Where it is missing, a face of Arial's widths
+// stands in, a little narrowed, so the captions fit the widths laid out for the original;
+// any sans-serif face when none of those is there either.
 QFont formFont(bool bold = false) {
-    QFont font(QStringLiteral("MS Sans Serif"));
+    static const QString kFace = QStringLiteral("MS Sans Serif");
+    QFont font(kFace);
+    font.setFamilies({kFace, QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     font.setBold(bold);
+    if (QFontInfo(font).family() != kFace)
+        font.setStretch(96);
     return font;
 }
 

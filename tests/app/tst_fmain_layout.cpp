@@ -1,6 +1,7 @@
 #include "app/fmain.h"
 
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -176,6 +177,34 @@ private slots:
             QCOMPARE(lamp->objectName(), u"ShpStat(%1)"_s.arg(i));
             QVERIFY(lamp->geometry().right() < labels[i - 1]->x());
             QCOMPARE(lamp->y(), labels[i - 1]->y());
+        }
+    }
+
+    // Every caption fits its control: nothing is cut off with the stand-in font.
+    void captionsFit() {
+        if (!QFontDatabase::families().contains(u"Liberation Sans"_s))
+            QSKIP("the stand-in face (fonts-liberation2) is not installed");
+        FMain form;
+        for (const QLabel* label : form.findChildren<QLabel*>()) {
+            const int needed = QFontMetrics(label->font()).horizontalAdvance(label->text());
+            QVERIFY2(needed <= label->contentsRect().width(),
+                     qPrintable(u"%1 \"%2\": %3 px for %4"_s.arg(label->objectName(), label->text())
+                                    .arg(needed)
+                                    .arg(label->contentsRect().width())));
+        }
+        for (const QAbstractButton* button : form.findChildren<QAbstractButton*>()) {
+            // A check box needs its box and the text; a push button the text and its frame.
+            const int needed =
+                qobject_cast<const QCheckBox*>(button)
+                    ? button->sizeHint().width()
+                    : QFontMetrics(button->font())
+                              .horizontalAdvance(QString(button->text()).remove(u'&')) +
+                          4;
+            QVERIFY2(
+                needed <= button->width(),
+                qPrintable(u"%1 \"%2\": %3 px for %4"_s.arg(button->objectName(), button->text())
+                               .arg(needed)
+                               .arg(button->width())));
         }
     }
 
