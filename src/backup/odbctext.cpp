@@ -94,11 +94,16 @@ static void RefuseNul(const QString& text, const QString& what) {
         throw Error(what + u" contains a NUL character."_s);
 }
 
-QString QuoteIdentifier(const QString& name) {
-    RefuseNul(name, u"The database name"_s);
-    QString escaped = name;
+QString FileListEntry(const QString& path) {
+    QString escaped = path;
     escaped.replace(u"]"_s, u"]]"_s);
     return u'[' + escaped + u']';
+}
+
+QString QuoteIdentifier(const QString& name) {
+    RefuseNul(name, u"The database name"_s);
+    // T-SQL's brackets and the file list's entries are written alike.
+    return FileListEntry(name);
 }
 
 QString QuoteLiteral(const QString& text) {
@@ -138,12 +143,6 @@ QStringList ParseFiles(const QString& files) {
     if (list.isEmpty())
         throw Error(u"No backup file given."_s);
     return list;
-}
-
-QString FileListEntry(const QString& path) {
-    QString escaped = path;
-    escaped.replace(u"]"_s, u"]]"_s);
-    return u'[' + escaped + u']';
 }
 
 bool NamesThisMachine(const QString& server, const QString& thisHost) {
