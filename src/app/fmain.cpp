@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -236,6 +237,13 @@ void FMain::createControls() {
                           QStringLiteral("%1").arg(hour, 2, 10, QLatin1Char('0')));
         label13_[hour]->setFont(hourFont);
         label13_[hour]->setAlignment(Qt::AlignCenter);
+        // The system's window colours (the background and text of a window's contents), not
+        // the dialog face the other labels show.
+        QPalette windowColours = label13_[hour]->palette();
+        windowColours.setColor(QPalette::Window, windowColours.color(QPalette::Base));
+        windowColours.setColor(QPalette::WindowText, windowColours.color(QPalette::Text));
+        label13_[hour]->setPalette(windowColours);
+        label13_[hour]->setAutoFillBackground(true);
         cmdHour_[hour] = place<ColorButton>(Frame5, QStringLiteral("CmdHour(%1)").arg(hour), left,
                                             608, 375, 495);
         cmdHour_[hour]->setBackColor(Rgb(0xFFFFFF));

@@ -132,6 +132,12 @@ private slots:
             QCOMPARE(button, form.findChild<ColorButton*>(u"CmdHour(%1)"_s.arg(hour)));
             QCOMPARE(label->text(), u"%1"_s.arg(hour, 2, 10, QLatin1Char('0')));
             QVERIFY(label->font().bold());
+            // In the system's window colours.
+            QVERIFY(label->autoFillBackground());
+            QCOMPARE(label->palette().color(QPalette::Window),
+                     form.palette().color(QPalette::Base));
+            QCOMPARE(label->palette().color(QPalette::WindowText),
+                     form.palette().color(QPalette::Text));
             QCOMPARE(label->parentWidget(), form.Frame5);
             QCOMPARE(button->parentWidget(), form.Frame5);
             // One row, directly under the labels, 360 twips apart.
