@@ -40,6 +40,22 @@ struct Recorder : vestrel::IBackupEvents {
     }
 };
 
+// A stand-in, a server connected to it as "sa", and a backup of "Sales" into one file that
+// reports to sink.
+struct SalesBackup {
+    TdsStandin standin;
+    SQLServer server;
+    Recorder sink;
+    Backup backup;
+
+    SalesBackup(const StandinScript& script, const QString& file) : standin(script) {
+        server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+        backup.SetEvents(&sink);
+        backup.Database = u"Sales"_s;
+        backup.Files = u"["_s + file + u"]"_s;
+    }
+};
+
 QString ErrorOf(const std::function<void()>& call) {
     try {
         call();
@@ -247,14 +263,9 @@ void TestEngine::pausedBackupKeepsTheCallerResponsive() {
     StandinScript script;
     script.pauseAtPercent = 32;
     script.progressDelayMs = 5;
-    TdsStandin standin(script);
-    SQLServer server;
-    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
-    Recorder sink;
-    Backup backup;
-    backup.SetEvents(&sink);
-    backup.Database = u"Sales"_s;
-    backup.Files = u"["_s + dir_.filePath(u"paused.bak"_s) + u"]"_s;
+    SalesBackup run(script, dir_.filePath(u"paused.bak"_s));
+    TdsStandin& standin = run.standin;
+    Recorder& sink = run.sink;
 
     // While the server holds the backup, the caller's timers run and the events sent so far
     // have arrived; then the backup goes on to the end.
@@ -271,7 +282,7 @@ void TestEngine::pausedBackupKeepsTheCallerResponsive() {
     // If the messages were held back until the end, nothing would be seen while paused:
     // resume anyway after a while so the test fails instead of hanging.
     QTimer::singleShot(5000, &probe, [&] { standin.Resume(); });
-    backup.SQLBackup(server);
+    run.backup.SQLBackup(run.server);
     QCOMPARE(seenWhilePaused, (QList<int>{10, 21, 32}));
     QCOMPARE(sink.percents.size(), 9);
 }
@@ -374,18 +385,11 @@ void TestEngine::unsubscribedSinkIsNotCalled() {
 void TestEngine::cleanEndWithoutFinalMessageStillCompletes() {
     StandinScript script;
     script.omitFinalMessage = true;
-    TdsStandin standin(script);
-    SQLServer server;
-    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
-    Recorder sink;
-    Backup backup;
-    backup.SetEvents(&sink);
-    backup.Database = u"Sales"_s;
-    backup.Files = u"["_s + dir_.filePath(u"nofinal.bak"_s) + u"]"_s;
-    backup.SQLBackup(server);
-    QCOMPARE(sink.percents.last(), 100);
-    QCOMPARE(sink.log.filter(QRegularExpression(u"^C "_s)).size(), 1);
-    QVERIFY(sink.log.last().startsWith(u"C "_s));
+    SalesBackup run(script, dir_.filePath(u"nofinal.bak"_s));
+    run.backup.SQLBackup(run.server);
+    QCOMPARE(run.sink.percents.last(), 100);
+    QCOMPARE(run.sink.log.filter(QRegularExpression(u"^C "_s)).size(), 1);
+    QVERIFY(run.sink.log.last().startsWith(u"C "_s));
 }
 
 void TestEngine::quitDoesNotCutTheWaitShort() {
@@ -393,18 +397,11 @@ void TestEngine::quitDoesNotCutTheWaitShort() {
     // return only at the end, with every event delivered.
     StandinScript script;
     script.progressDelayMs = 20;
-    TdsStandin standin(script);
-    SQLServer server;
-    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
-    Recorder sink;
-    Backup backup;
-    backup.SetEvents(&sink);
-    backup.Database = u"Sales"_s;
-    backup.Files = u"["_s + dir_.filePath(u"quit.bak"_s) + u"]"_s;
-    QTimer::singleShot(50, &sink.quitter, [] { QCoreApplication::quit(); });
-    backup.SQLBackup(server);
-    QCOMPARE(sink.percents.size(), 9);
-    QVERIFY(sink.log.last().startsWith(u"C "_s));
+    SalesBackup run(script, dir_.filePath(u"quit.bak"_s));
+    QTimer::singleShot(50, &run.sink.quitter, [] { QCoreApplication::quit(); });
+    run.backup.SQLBackup(run.server);
+    QCOMPARE(run.sink.percents.size(), 9);
+    QVERIFY(run.sink.log.last().startsWith(u"C "_s));
 }
 
 void TestEngine::backupReleasedFromItsOwnEvent() {
