@@ -48,7 +48,9 @@ log_count_is() { [ "$(log_count "$1")" -eq "$2" ]; }
 
 # Only the current hour is enabled: a run that straddled the hour would see no automatic
 # backup, so wait for the next hour when this one is nearly over.
-left=$((3600 - $(date +%s) % 3600))
+# Local time: in a zone offset by half an hour the hour does not turn with the epoch's.
+read -r minute second < <(date '+%M %S')
+left=$((3600 - 10#$minute * 60 - 10#$second))
 if [ "$left" -lt 90 ]; then
   echo "waiting $((left + 2)) s for the next hour"
   sleep $((left + 2))
