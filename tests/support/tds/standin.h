@@ -19,6 +19,7 @@ struct StandinScript {
     int progressDelayMs = 0;                     // sleep before each progress message
     bool omitFinalMessage = false;               // end cleanly without the 3014 message
     int pauseAtPercent = -1;                     // wait for Resume() after sending this percent
+    bool sqlServer2000 = false; // plays SQL Server 2000 / MSDE: TDS 7.1 and its BACKUP options
 };
 
 struct SeenLogin {
