@@ -414,6 +414,12 @@ int TdsTlsLayer::Wrap(int clientFd) {
         return -1;
     }
     std::lock_guard lock(state_->mutex);
+    if (state_->stopping) {
+        close(clientFd);
+        close(pair[0]);
+        close(pair[1]);
+        return -1;
+    }
     state_->openFds.push_back(clientFd);
     state_->openFds.push_back(pair[1]);
     state_->relays.emplace_back(

@@ -39,7 +39,8 @@ public:
     TdsTlsLayer& operator=(const TdsTlsLayer&) = delete;
 
     // Takes over the client's socket and returns the socket the server serves in plain TDS.
-    // Returns -1 when no socket pair can be made (the client socket is then closed).
+    // Returns -1 when no socket pair can be made or the layer is closing (the client socket is
+    // then closed).
     int Wrap(int clientFd);
     QList<SeenTls> Sessions() const;
 
