@@ -2,6 +2,9 @@
 // on 127.0.0.1, prints "port N" on a line of its own and serves until it is stopped.
 // With --pause-at N the first backup is held after its "N percent processed." message: the
 // program prints "paused N" and goes on when a line arrives on its standard input.
+// --play 2000 answers as SQL Server 2000 (TDS 7.1, no CHECKSUM); --damage truncate|flip
+// damages every backup set after writing it; --end no-3014|bare-error ends every backup
+// without its completion message, or with a DONE(ERROR) and no ERROR token.
 // Test code only; it is never installed.
 #include "support/tds/standin.h"
 
@@ -23,6 +26,16 @@ int main(int argc, char* argv[]) {
             script.progressDelayMs = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--pause-at"))
             script.pauseAtPercent = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--play"))
+            script.sqlServer2000 = args[i + 1] == QLatin1String("2000");
+        else if (args[i] == QLatin1String("--damage"))
+            script.damageWrittenSet = args[i + 1] == QLatin1String("truncate")
+                                          ? vestrel::test::StandinScript::Damage::Truncate
+                                          : vestrel::test::StandinScript::Damage::FlipByte;
+        else if (args[i] == QLatin1String("--end")) {
+            script.omitFinalMessage = args[i + 1] == QLatin1String("no-3014");
+            script.errorWithoutMessage = args[i + 1] == QLatin1String("bare-error");
+        }
     }
     vestrel::test::TdsStandin standin(script);
     std::printf("port %u\n", static_cast<unsigned>(standin.Port()));
