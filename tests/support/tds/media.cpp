@@ -105,7 +105,8 @@ Media Read(const QByteArray& data) {
             return media;
         set.offset = offset + kSetLineLength;
         const QByteArray contents = data.mid(set.offset, set.length);
-        set.truncated = contents.size() < set.length;
+        // Position 0 is the SET line of a set whose write never finished.
+        set.truncated = contents.size() < set.length || set.position == 0;
         set.intact = !set.truncated && Crc32(contents) == set.crc;
         ReadSetContents(contents, &set);
         media.sets << set;

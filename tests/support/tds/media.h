@@ -9,7 +9,8 @@
 //   VESTREL-STANDIN-MEDIA\n
 //   media-set=<16 hex digits>\n
 //   family=<i>/<n>\n
-//   SET <position:4> <length:12> <crc32:8 hex>\n <length bytes>     (once per backup set)
+//   SET <position:4> <length:12> <crc32:8 hex>\n <length bytes>     (once per backup set;
+//                                          position 0 while the set is being written)
 //   END-OF-MEDIA\n
 //
 // A set's contents start with text lines ("VESTREL-STANDIN-BACKUP", "database=<name>",

@@ -568,6 +568,11 @@ struct TdsStandin::State {
                              {3013, terminating}});
             const auto set = std::find_if(found.sets.begin(), found.sets.end(),
                                           [&](auto& s) { return s.position == statement.file; });
+            const bool unfinished = !found.sets.isEmpty() && found.sets.last().truncated;
+            if (set == found.sets.end() && unfinished)
+                return Fail(fd, {{3203, u"Read on \"%1\" failed: 38(Reached the end of the "
+                                        u"file.)"_s.arg(disk)},
+                                 {3013, terminating}});
             if (set == found.sets.end())
                 return Fail(
                     fd,
