@@ -189,11 +189,11 @@ void TestOdbcText::standinParserRefusals_data() {
         << u"'FORMAT' is not a recognized RESTORE option."_s;
     QTest::newRow("FILE without a number")
         << u"RESTORE VERIFYONLY FROM DISK = N'x' WITH FILE = N'1'"_s << 102
-        << u"Incorrect syntax near 'N'."_s;
+        << u"Incorrect syntax near '1'."_s;
     QTest::newRow("option missing") << u"BACKUP DATABASE [a] TO DISK = N'x' WITH"_s << 102
                                     << u"Incorrect syntax near 'WITH'."_s;
     QTest::newRow("no disk") << u"BACKUP DATABASE [a] TO N'x'"_s << 102
-                             << u"Incorrect syntax near 'N'."_s;
+                             << u"Incorrect syntax near 'x'."_s;
 }
 
 void TestOdbcText::standinParserRefusals() {

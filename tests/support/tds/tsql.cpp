@@ -104,6 +104,13 @@ public:
         SkipBlanks();
         if (pos_ >= text_.size())
             return text_.trimmed().section(QRegularExpression(u"\\s+"_s), -1);
+        // A string literal is named by its text, without N and quotes.
+        const qsizetype start = pos_;
+        QString literal;
+        if (Literal(&literal)) {
+            pos_ = start;
+            return literal;
+        }
         qsizetype end = pos_ + 1;
         if (text_.at(pos_).isLetterOrNumber() || text_.at(pos_) == u'_')
             while (end < text_.size() &&
