@@ -476,6 +476,18 @@ void TestEngine::formatMediaLeavesTheNewSetAlone_data() {
     QTest::newRow("FORMAT") << true << QByteArray() << 1 << QString();
     QTest::newRow("not media, FORMAT") << true << "some other file"_ba << 1 << QString();
     QTest::newRow("not media, refused") << false << "some other file"_ba << 2 << refused;
+    // A media file whose last set was cut short: appending is refused, FORMAT starts anew.
+    const QByteArray cut = media::Header("0123456789abcdef", 1, 1) + media::SetLine(1, 4096, 0) +
+                           media::SetContentsStart(u"Sales"_s, 1, 1, true);
+    QTest::newRow("cut media, FORMAT") << true << cut << 1 << QString();
+    QTest::newRow("cut media, refused")
+        << false << cut << 2
+        << u"The backup data at the end of '%1' is incorrectly formatted. Backup sets on the "
+           u"media might be damaged and unusable. To determine the backup sets on the media, use "
+           u"RESTORE HEADERONLY. To determine the usability of the backup sets, run RESTORE "
+           u"VERIFYONLY. If all of the backup sets are incomplete, reformat the media using "
+           u"BACKUP WITH FORMAT, which destroys all the backup sets. BACKUP DATABASE is "
+           u"terminating abnormally."_s;
 }
 
 void TestEngine::formatMediaLeavesTheNewSetAlone() {
