@@ -273,12 +273,22 @@ bool FMain::ShowStatus(const QString& text) {
     return WriteLog(text);
 }
 
-QIcon VestrelIcon() {
+namespace {
+QIcon iconFiles(const QString& pattern) {
     initResources();
     QIcon icon;
     for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/vestrel/icon-%1.png").arg(size), QSize(size, size));
+        icon.addFile(pattern.arg(size), QSize(size, size));
     return icon;
+}
+} // namespace
+
+QIcon VestrelIcon() {
+    return iconFiles(QStringLiteral(":/vestrel/icon-%1.png"));
+}
+
+QIcon VestrelWarningIcon() {
+    return iconFiles(QStringLiteral(":/vestrel/icon-warning-%1.png"));
 }
 
 } // namespace vestrel
