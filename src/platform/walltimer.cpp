@@ -93,12 +93,12 @@ private:
     }
 
     void set() {
-        itimerspec spec{};
-        spec.it_value.tv_sec = time_t(deadline_ / 1000);
-        spec.it_value.tv_nsec = long(deadline_ % 1000) * 1000000L;
+        itimerspec value{};
+        value.it_value.tv_sec = time_t(deadline_ / 1000);
+        value.it_value.tv_nsec = long(deadline_ % 1000) * 1000000L;
         if (deadline_ == 0)
-            spec.it_value.tv_nsec = 1;
-        timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr);
+            value.it_value.tv_nsec = 1;
+        timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &value, nullptr);
     }
 
     void readable() {
