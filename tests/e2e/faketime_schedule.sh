@@ -19,14 +19,18 @@ for lib in /usr/lib/*/faketime/libfaketime.so.1 /usr/lib/faketime/libfaketime.so
   [ -e "$lib" ] && { FAKETIME_LIB=$lib; break; }
 done
 [ -n "$FAKETIME_LIB" ] || { echo "SKIP: libfaketime is not installed (Debian faketime)"; exit 77; }
+# A sanitizer build's runtime must come first among the preloaded libraries.
+PRELOAD=$FAKETIME_LIB
+asan=$(ldd "$EXE" 2>/dev/null | awk '/libasan/ {print $3}')
+[ -n "$asan" ] && PRELOAD=$asan:$FAKETIME_LIB
 
 WORK=$(mktemp -d -t vestrel-faketime.XXXXXX)
 APP=
-STANDIN_PID=
+SERVER=
 cleanup() {
   local pid
-  for pid in $APP $STANDIN_PID; do kill "$pid" 2>/dev/null; done
-  for pid in $APP $STANDIN_PID; do wait "$pid" 2>/dev/null; done
+  for pid in $APP $SERVER; do kill "$pid" 2>/dev/null; done
+  for pid in $APP $SERVER; do wait "$pid" 2>/dev/null; done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -35,6 +39,7 @@ LOG=
 fail() {
   echo "FAIL: $*"
   [ -n "$LOG" ] && [ -s "$LOG" ] && { echo "== Command.log"; tr -d '\r' <"$LOG"; }
+  [ -n "$LOG" ] && [ -s "${LOG%/*}/app.log" ] && { echo "== program output"; tail -20 "${LOG%/*}/app.log"; }
   exit 1
 }
 export TZ=Europe/Rome LC_ALL=C.UTF-8 QT_QPA_PLATFORM=offscreen
@@ -58,7 +63,7 @@ start_program() {
     "User ID=sa" "Password=secret" "Integrated Security=0" "[Opzioni_Avanzate]" \
     "FileName=$dir/Sales.bak" "ARRAY_TEMPO=$flags" >"$dir/config.ini"
   LOG=$dir/Command.log
-  LD_PRELOAD=$FAKETIME_LIB FAKETIME_DONT_FAKE_MONOTONIC=1 FAKETIME="$FAKETIME" \
+  LD_PRELOAD=$PRELOAD FAKETIME_DONT_FAKE_MONOTONIC=1 FAKETIME="$FAKETIME" \
     "$dir/vestrel" >"$dir/app.log" 2>&1 &
   APP=$!
 }
@@ -66,7 +71,7 @@ stop_program() { kill "$APP" 2>/dev/null; wait "$APP" 2>/dev/null; APP=; }
 
 # 1. The boundary.
 "$STANDIN_EXE" --password secret >"$WORK/standin1.out" &
-STANDIN_PID=$!
+SERVER=$!
 wait_for "stand-in" 10000 grep -q '^port ' "$WORK/standin1.out"
 port=$(awk '/^port /{print $2}' "$WORK/standin1.out")
 FAKETIME="@2026-12-07 10:59:50" start_program "$WORK/one" "$port" 11
@@ -79,11 +84,11 @@ echo "measured: hour 11's backup started at $(line "Inizio Backup in data " 1 | 
 count_is "Inizio Backup in data " 1 || fail "more than one backup started"
 count_is "Errore" 0 || fail "the backup failed"
 stop_program
-kill "$STANDIN_PID"; wait "$STANDIN_PID" 2>/dev/null; STANDIN_PID=
+kill "$SERVER"; wait "$SERVER" 2>/dev/null; SERVER=
 
 # 2. A job that crosses the boundary: the stand-in holds it at 43 % until it reads a line.
 coproc STANDIN { exec "$STANDIN_EXE" --password secret --pause-at 43; }
-STANDIN_PID=$STANDIN_PID
+SERVER=$STANDIN_PID
 exec {standin_out}<&"${STANDIN[0]}" {standin_in}>&"${STANDIN[1]}"
 read -r -t 10 word port <&"$standin_out" && [ "$word" = port ] || fail "the stand-in did not start"
 FAKETIME="@2026-12-07 10:59:55" start_program "$WORK/two" "$port" 10 11
