@@ -145,8 +145,9 @@ void FMain::EndSession() {
 }
 
 void FMain::createControls() {
-    // The timer runs for the window's whole life. Its tick is coarse on purpose: a finer
-    // one would wake the process for nothing.
+    // The timer ticks when asked to look now (the load, a click, a job's end); the hour
+    // boundaries and retries come from a timer on the wall clock (connectSchedulerHandlers).
+    // Nothing ticks in between: a polling tick would wake the process for nothing.
     Tmr = new QTimer(this);
     Tmr->setObjectName(QStringLiteral("Tmr"));
     Tmr->setTimerType(Qt::CoarseTimer);
@@ -273,12 +274,22 @@ bool FMain::ShowStatus(const QString& text) {
     return WriteLog(text);
 }
 
-QIcon VestrelIcon() {
+namespace {
+QIcon iconFiles(const QString& pattern) {
     initResources();
     QIcon icon;
     for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/vestrel/icon-%1.png").arg(size), QSize(size, size));
+        icon.addFile(pattern.arg(size), QSize(size, size));
     return icon;
+}
+} // namespace
+
+QIcon VestrelIcon() {
+    return iconFiles(QStringLiteral(":/vestrel/icon-%1.png"));
+}
+
+QIcon VestrelWarningIcon() {
+    return iconFiles(QStringLiteral(":/vestrel/icon-warning-%1.png"));
 }
 
 } // namespace vestrel
