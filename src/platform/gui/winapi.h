@@ -50,6 +50,7 @@ inline constexpr UINT WM_RBUTTONUP = 0x0205;
 inline constexpr UINT WM_RBUTTONDBLCLK = 0x0206;
 inline constexpr UINT WM_MBUTTONDOWN = 0x0207;
 inline constexpr UINT WM_MBUTTONUP = 0x0208;
+inline constexpr UINT WM_MBUTTONDBLCLK = 0x0209;
 inline constexpr UINT WM_USER = 0x0400;
 
 // Menu item mask, type and state bits.
@@ -80,6 +81,9 @@ inline constexpr UINT MFS_DEFAULT = 0x1000;
 inline constexpr UINT MF_BYCOMMAND = 0x0000;
 inline constexpr UINT MF_BYPOSITION = 0x0400;
 
+// Track flags: without TPM_RIGHTBUTTON (TPM_LEFTBUTTON is 0) only the left button chooses.
+inline constexpr UINT TPM_LEFTBUTTON = 0x0000;
+inline constexpr UINT TPM_RIGHTBUTTON = 0x0002;
 inline constexpr UINT TPM_RETURNCMD = 0x0100;
 
 // Notification-area messages, flags and balloon icons.
@@ -239,8 +243,10 @@ BOOL CheckMenuRadioItem(HMENU hMenu, UINT first, UINT last, UINT check, UINT fla
 BOOL GetCursorPos(POINT* point);
 // Shows the menu at (x, y) and returns when it has closed. With TPM_RETURNCMD the result is
 // the chosen identifier or 0; without it the choice goes to hwnd as WM_COMMAND and the result
-// is TRUE. hMenu must be a menu and hwnd a window. The exclusion rectangle is not supported
-// and must be null.
+// is TRUE. Items are chosen with the left button, and with the right one too only under
+// TPM_RIGHTBUTTON: another button's click on an item chooses nothing and the menu stays open
+// (a click outside the menu still closes it). The keyboard chooses as always. hMenu must be a menu
+// and hwnd a window. The exclusion rectangle is not supported and must be null.
 BOOL TrackPopupMenuEx(HMENU hMenu, UINT flags, int x, int y, HWND hwnd, const void* tpmParams);
 
 // Sees the QMenu just before it opens, at the point given: tests close it or choose an item
