@@ -401,6 +401,39 @@ private slots:
         QVERIFY(!SimulateNotifyIconActivation(t.hwnd, 1, QSystemTrayIcon::Trigger));
     }
 
+    // The icon's own window: a release or move counts only over the icon, so a right press
+    // let go elsewhere opens no menu.
+    void iconWindowMouseMessages_data() {
+        QTest::addColumn<QEvent::Type>("type");
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<bool>("overIcon");
+        QTest::addColumn<UINT>("message");
+        const auto row = [](const char* name, QEvent::Type type, Qt::MouseButton button, bool over,
+                            UINT message) {
+            QTest::newRow(name) << type << button << over << message;
+        };
+        using E = QEvent;
+        row("move over", E::MouseMove, Qt::NoButton, true, WM_MOUSEMOVE);
+        row("move elsewhere", E::MouseMove, Qt::NoButton, false, 0);
+        row("left press", E::MouseButtonPress, Qt::LeftButton, true, WM_LBUTTONDOWN);
+        row("left release", E::MouseButtonRelease, Qt::LeftButton, true, WM_LBUTTONUP);
+        row("left double", E::MouseButtonDblClick, Qt::LeftButton, true, WM_LBUTTONDBLCLK);
+        row("right press", E::MouseButtonPress, Qt::RightButton, true, WM_RBUTTONDOWN);
+        row("right release", E::MouseButtonRelease, Qt::RightButton, true, WM_RBUTTONUP);
+        row("right release elsewhere", E::MouseButtonRelease, Qt::RightButton, false, 0);
+        row("right double", E::MouseButtonDblClick, Qt::RightButton, true, WM_RBUTTONDBLCLK);
+        row("middle release", E::MouseButtonRelease, Qt::MiddleButton, true, WM_MBUTTONUP);
+        row("back button", E::MouseButtonPress, Qt::BackButton, true, 0);
+        row("other event", E::Wheel, Qt::NoButton, true, 0);
+    }
+    void iconWindowMouseMessages() {
+        QFETCH(QEvent::Type, type);
+        QFETCH(Qt::MouseButton, button);
+        QFETCH(bool, overIcon);
+        QFETCH(UINT, message);
+        QCOMPARE(NotifyIconMouseMessage(type, button, overIcon), message);
+    }
+
     void ownerDeletesTheTrayDuringTheMenu() {
         MainTray t;
         MenuAnswer answer(u"Chiudi"_s);

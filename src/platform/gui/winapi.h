@@ -7,6 +7,7 @@
 #include "platform/seam.h"
 
 #include <QByteArray>
+#include <QEvent>
 #include <QIcon>
 #include <QList>
 #include <QPoint>
@@ -285,8 +286,13 @@ QSystemTrayIcon* NotifyIconObject(HWND hWnd, UINT uID);
 // Acts as if the user had activated the icon: the callback message goes to the window with
 // the mouse messages of the activation. FALSE when there is no such icon.
 BOOL SimulateNotifyIconActivation(HWND hWnd, UINT uID, QSystemTrayIcon::ActivationReason reason);
-// The mouse messages an activation turns into, in order.
+// The mouse messages an activation turns into, in order. Where Qt docks the icon as a window
+// of its own (X11), the messages come from that window's events instead, one by one.
 QList<UINT> MouseMessagesFor(QSystemTrayIcon::ActivationReason reason);
+// The mouse message of an event on the icon's own window, 0 for none: moves and releases
+// count only over the icon (a button let go elsewhere is no click on it); presses and double
+// clicks of the left, right and middle buttons always.
+UINT NotifyIconMouseMessage(QEvent::Type type, Qt::MouseButton button, bool overIcon);
 
 // Sees every call of Shell_NotifyIconA: the message, the bytes read and the result.
 using ShellNotifyObserver =
