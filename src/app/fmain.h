@@ -167,4 +167,8 @@ private:
 // The window's icon, drawn for the program at 16, 32 and 48 pixels.
 QIcon VestrelIcon();
 
+// Gives this program Qt's built-in classic "Windows" style (the desktop's own stays as it is).
+// Called once, before the window is created.
+void UseProgramStyle();
+
 } // namespace vestrel
