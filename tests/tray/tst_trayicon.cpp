@@ -277,6 +277,35 @@ private slots:
             QCOMPARE(field(u"Attività"_s, 8), expectedField("Attivit", 8));
     }
 
+    // Texts too long for their field lose whole characters at the end, in the field widths of
+    // the records: the tip's 64 and 128, the balloon text's 256 and its title's 64 bytes.
+    void fieldsCutAtWholeCharacters_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("kept");
+        const QString a = u"\u00e0"_s; // two bytes in UTF-8
+        QTest::newRow("tip 128, fits") << a.repeated(63) << 128 << a.repeated(63);
+        QTest::newRow("tip 128, fills") << a.repeated(64) << 128 << a.repeated(64);
+        QTest::newRow("tip 128, one too many") << a.repeated(65) << 128 << a.repeated(64);
+        QTest::newRow("tip 128, half a character left")
+            << u"a"_s + a.repeated(64) << 128 << u"a"_s + a.repeated(63);
+        QTest::newRow("tip 64, euro sign at the edge")
+            << QString(62, u'x') + u"\u20ac"_s << 64 << QString(62, u'x');
+        QTest::newRow("title 64") << u"\u00e8"_s.repeated(40) << 64 << u"\u00e8"_s.repeated(32);
+        QTest::newRow("balloon 256, surrogate pair at the edge")
+            << QString(254, u'm') + u"\U0001F600"_s << 256 << QString(254, u'm');
+        QTest::newRow("accent stays with its letter")
+            << QString(63, u'x') + u"e\u0301"_s << 64 << QString(63, u'x');
+    }
+    void fieldsCutAtWholeCharacters() {
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        QFETCH(QString, kept);
+        if (ToSystemCodePage(u"\u00e0\u20ac"_s) != "\xc3\xa0\xe2\x82\xac")
+            QSKIP("the rows count UTF-8 bytes; the system code page is another");
+        QCOMPARE(field(text, width), expectedField(ToSystemCodePage(kept), width));
+    }
+
     void balloonTextsAreCut() {
         MainTray t(false);
         ShellCalls shell;
