@@ -46,11 +46,17 @@ grep -q '^fonts=0$' "$STATE" && fail "no fonts installed"
 
 ROOT=$(xwininfo -root | awk '/Window id:/{print $4}')
 CLASS=$(basename "$APP")
-ICON=
-for w in $(xdotool search --onlyvisible --classname "^$CLASS\$"); do
-  xwininfo -id "$w" -tree | grep -q "Parent window id: $ROOT" || ICON=$w
-done
-[ -n "$ICON" ] || fail "icon window not found"
+# The icon's window: visible, and not a child of the root window. On a busy machine it is
+# mapped a little after Qt reports the icon docked.
+icon_window() {
+  local w
+  for w in $(xdotool search --onlyvisible --classname "^$CLASS\$"); do
+    xwininfo -id "$w" -tree | grep -q "Parent window id: $ROOT" || { echo "$w"; return 0; }
+  done
+  return 1
+}
+wait_for "icon window" 10000 icon_window
+ICON=$(icon_window)
 
 menu_open() {
   for w in $(xdotool search --onlyvisible --classname "^$CLASS\$"); do
