@@ -3,6 +3,7 @@
 #include "app/mbackup.h"
 #include "platform/events.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QProgressBar>
+#include <QStyleFactory>
 #include <QTimer>
 
 // The icon lives in a static library's resources, which must be registered by hand.
@@ -290,6 +292,13 @@ QIcon VestrelIcon() {
 
 QIcon VestrelWarningIcon() {
     return iconFiles(QStringLiteral(":/vestrel/icon-warning-%1.png"));
+}
+
+void UseProgramStyle() {
+    // The window was laid out for this look: its frames draw the caption on the border line,
+    // so the controls placed in twips sit inside them, and a check box's box is 13 px high.
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows")))
+        QApplication::setStyle(style);
 }
 
 } // namespace vestrel

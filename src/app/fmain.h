@@ -184,4 +184,8 @@ QIcon VestrelIcon();
 // Its warning variant, shown in the notification area while the last backup has failed.
 QIcon VestrelWarningIcon();
 
+// Gives this program Qt's built-in classic "Windows" style (the desktop's own stays as it is).
+// Called once, before the window is created.
+void UseProgramStyle();
+
 } // namespace vestrel
