@@ -127,10 +127,6 @@ void RunPendingExit() {
         ExitProgram();
 }
 
-CIniFile oIni;
-SettingsRecord Settings;
-HourFlags ArrayTempo{};
-
 void LoadSettings() {
     LoadSettings(oIni, Settings, ArrayTempo);
 }
