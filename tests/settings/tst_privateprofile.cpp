@@ -481,6 +481,35 @@ private slots:
         QVERIFY(after.st_ino != before.st_ino);
     }
 
+    // A rewrite in place that fails half-way (a full disk) puts the old content back.
+    void failedInPlaceWriteKeepsOldContent() {
+        IniFixture ini;
+        const QByteArray original = "[A]\r\nk=old\r\n";
+        ini.put(original);
+        const QByteArray folder = ini.folder().toLocal8Bit();
+        const bool asRoot = geteuid() == 0;
+        if (asRoot)
+            QVERIFY(chown(ini.path(), 65534, 65534) == 0);
+        QVERIFY(chmod(folder.constData(), 0555) == 0);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        if (asRoot)
+            QVERIFY(seteuid(65534) == 0);
+        const int result =
+            WritePrivateProfileStringA("A", "k", QByteArray(200, 'v').constData(), ini.path());
+        if (asRoot)
+            QVERIFY(seteuid(0) == 0);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &saved) == 0);
+        QVERIFY(chmod(folder.constData(), 0700) == 0);
+        QCOMPARE(result, 0);
+        QCOMPARE(PrivateProfileLastError(), ProfileError::WriteFailed);
+        QCOMPARE(ini.bytes(), original);
+    }
+
     void noCaching() {
         IniFixture ini;
         ini.put("[A]\nk=1\n");
