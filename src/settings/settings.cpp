@@ -68,19 +68,6 @@ const QList<SettingEntry>& SettingsTable() {
     return table;
 }
 
-QString StoredText(const SettingEntry& entry, const SettingsRecord& settings,
-                   const HourFlags& flags) {
-    switch (entry.kind) {
-    case SettingEntry::Kind::Text:
-        return settings.*entry.text;
-    case SettingEntry::Kind::Boolean:
-        return settings.*entry.flag ? u"1"_s : u"0"_s;
-    case SettingEntry::Kind::HourFlags:
-        break;
-    }
-    return EncodeHourFlags(flags);
-}
-
 void ApplyStoredText(const SettingEntry& entry, const QString& text, SettingsRecord& settings,
                      HourFlags& flags) {
     switch (entry.kind) {

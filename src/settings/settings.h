@@ -58,9 +58,6 @@ struct SettingEntry {
 // Every setting, in the order "&Salva" writes them.
 const QList<SettingEntry>& SettingsTable();
 
-// The text a setting is stored as, from the record and the hour flags.
-QString StoredText(const SettingEntry& entry, const SettingsRecord& settings,
-                   const HourFlags& flags);
 // Puts a stored text into the record or the hour flags. Throws Error for a Boolean that is
 // no Boolean.
 void ApplyStoredText(const SettingEntry& entry, const QString& text, SettingsRecord& settings,

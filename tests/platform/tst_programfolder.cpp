@@ -1,5 +1,9 @@
 #include "platform/programfolder.h"
+#include "platform/singleinstance.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vestrel;
@@ -35,6 +39,22 @@ private slots:
         QCOMPARE(chosen.settingsFolder, settings);
         QCOMPARE(chosen.logFolder, log);
         QCOMPARE(chosen.perUser, !writable);
+    }
+
+    // The user's folder is made at the first start: one instance per folder holds before and
+    // after, also when the home is reached through a link.
+    void oneInstancePerFolderBeforeAndAfterItIsMade() {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(u"real"_s));
+        QVERIFY(QFile::link(dir.filePath(u"real"_s), dir.filePath(u"home"_s)));
+        const QString folder = dir.filePath(u"home/.config/vestrel"_s);
+        SingleInstance first(folder);
+        QVERIFY(first.acquire());
+        QVERIFY(QDir().mkpath(folder));
+        SingleInstance second(folder);
+        QCOMPARE(second.lockPath(), first.lockPath());
+        SingleInstance throughTheTarget(dir.filePath(u"real/.config/vestrel"_s));
+        QCOMPARE(throughTheTarget.lockPath(), first.lockPath());
     }
 };
 
