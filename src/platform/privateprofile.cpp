@@ -198,15 +198,18 @@ qsizetype CharacterBoundary(const QByteArray& bytes, qsizetype n) {
 }
 
 // Copies one text and its NUL, cut to size - 1 bytes.
-unsigned CopyValue(const QString& value, char* buffer, unsigned size) {
+unsigned CopyBytes(const QByteArray& text, char* buffer, unsigned size) {
     if (!buffer || size == 0)
         return 0;
-    const QByteArray text = ToSystemCodePage(value);
     const unsigned n = static_cast<unsigned>(CharacterBoundary(
         text, std::min<qsizetype>(text.size(), static_cast<qsizetype>(size) - 1)));
     std::memcpy(buffer, text.constData(), n);
     buffer[n] = '\0';
     return n;
+}
+
+unsigned CopyValue(const QString& value, char* buffer, unsigned size) {
+    return CopyBytes(ToSystemCodePage(value), buffer, size);
 }
 
 // Copies names, each followed by a NUL, plus a final NUL; a list that does not fit is cut to
@@ -255,10 +258,11 @@ QString PrivateProfileLastErrorDetail() {
 
 unsigned GetPrivateProfileStringA(const char* section, const char* key, const char* def,
                                   char* buffer, unsigned size, const char* file) {
-    const QString fallback = Text(def);
+    // The default goes back as the caller gave it.
+    const QByteArray fallback = def ? QByteArray(def) : QByteArray();
     const std::optional<Profile> profile = ReadProfile(file);
     if (!profile)
-        return CopyValue(fallback, buffer, size);
+        return CopyBytes(fallback, buffer, size);
     if (!section) {
         QList<QString> names;
         for (const Line& line : profile->lines)
@@ -268,7 +272,7 @@ unsigned GetPrivateProfileStringA(const char* section, const char* key, const ch
     }
     const qsizetype header = profile->findSection(TrimBlanks(Text(section)));
     if (header < 0)
-        return CopyValue(fallback, buffer, size);
+        return CopyBytes(fallback, buffer, size);
     if (!key) {
         QList<QString> names;
         const qsizetype end = profile->sectionEnd(header);
@@ -278,7 +282,8 @@ unsigned GetPrivateProfileStringA(const char* section, const char* key, const ch
         return CopyList(names, buffer, size);
     }
     const qsizetype at = profile->findKey(header, TrimBlanks(Text(key)));
-    return CopyValue(at < 0 ? fallback : Unquoted(profile->lines[at].value), buffer, size);
+    return at < 0 ? CopyBytes(fallback, buffer, size)
+                  : CopyValue(Unquoted(profile->lines[at].value), buffer, size);
 }
 
 int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
