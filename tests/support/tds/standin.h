@@ -19,6 +19,9 @@ struct StandinScript {
     int progressDelayMs = 0;                     // sleep before each progress message
     bool omitFinalMessage = false;               // end cleanly without the 3014 message
     int pauseAtPercent = -1;                     // wait for Resume() after sending this percent
+    // A hung server: after sending this percent it sends nothing more and reads nothing (an
+    // ATTENTION goes unanswered), holding the connection open until the stand-in is destroyed.
+    int stallAtPercent = -1;
     bool sqlServer2000 = false; // plays SQL Server 2000 / MSDE: TDS 7.1 and its BACKUP options
 };
 
@@ -47,7 +50,8 @@ public:
     QList<qint64> ProgressSentNs() const;   // steady clock of each 3211 message sent
     int OpenConnections() const;            // clients connected right now
 
-    bool WaitPaused(int timeoutMs); // true once the backup is held at pauseAtPercent
+    bool WaitPaused(int timeoutMs);  // true once the backup is held at pauseAtPercent
+    bool WaitStalled(int timeoutMs); // true once a backup has stopped at stallAtPercent
     void Resume();
 
 private:
