@@ -114,6 +114,9 @@ public:
     void oBackupEvent_NextMedia(const QString& Message);
     void oBackupEvent_Complete(const QString& Message);
     Backup* oBackupEvent = nullptr; // the running backup, while its events may arrive
+    // Stops a running job: it ends on its error path with "Errore " + reason, within the
+    // engine's grace time whatever the server does. Nothing happens when no job runs.
+    void CancelBackup(const QString& reason);
 
     // --- Activity hours and the automatic timer ----------------------------------------------
     void Tmr_Timer();
@@ -155,6 +158,10 @@ private:
         FMain& form_;
     };
     BackupEventSink backupEvents_{*this};
+    // Throws the cancel reason when the running job has been told to stop.
+    void stopIfCancelled() const;
+    SQLServer* runningServer_ = nullptr; // the job's connection while it exists
+    QString cancelReason_;               // why the running job was told to stop
     RepeatGuard lastStart_;
     bool sessionEnding_ = false;
     bool inTick_ = false;

@@ -48,6 +48,19 @@ void FMain::connectJobHandlers() {
     connect(CmdBackup, &QPushButton::clicked, this, &FMain::CmdBackup_Click);
 }
 
+void FMain::CancelBackup(const QString& reason) {
+    if (!bBackupRunning || !cancelReason_.isEmpty())
+        return;
+    cancelReason_ = reason;
+    if (runningServer_)
+        runningServer_->Cancel(reason);
+}
+
+void FMain::stopIfCancelled() const {
+    if (!cancelReason_.isEmpty())
+        throw Error(cancelReason_);
+}
+
 void FMain::CmdBackup_Click() {
     if (!bBackupRunning)
         RunBackup();
@@ -77,12 +90,14 @@ void FMain::RunBackup() {
     PgBar->setValue(0);
     ShpStat(3)->setFillColor(Rgb(0xFFFFFF));
     txtStatus->setText(QString());
+    cancelReason_.clear();
 
     std::unique_ptr<SQLServer> server;
     std::unique_ptr<Backup> backup;
     std::unique_ptr<BackupTarget> target;
     try {
         DoEvents();
+        stopIfCancelled();
         if (TxtPath->text().isEmpty())
             TxtPath->setText(DefaultBackupFileName(Now()));
         const QString file = TxtPath->text();
@@ -107,7 +122,9 @@ void FMain::RunBackup() {
         JobLog(kRule);
 
         server = std::make_unique<SQLServer>();
+        runningServer_ = server.get();
         DoEvents();
+        stopIfCancelled();
         server->LoginTimeout = 15;
         server->LoginSecure = Settings.bIntegratedSecurity;
         {
@@ -122,6 +139,7 @@ void FMain::RunBackup() {
         target = std::make_unique<BackupTarget>(file, ServerIsThisMachine(Settings.sDataSource));
         backup->Files = FileListEntry(target->serverPath());
         DoEvents();
+        stopIfCancelled();
 
         target->Prepare();
         {
@@ -134,6 +152,7 @@ void FMain::RunBackup() {
         backup->SetEvents(nullptr);
         oBackupEvent = nullptr;
         backup.reset();
+        runningServer_ = nullptr;
         server.reset();
 
         const QDateTime ended = Now();
@@ -145,8 +164,11 @@ void FMain::RunBackup() {
         bBackupRunning = false;
     } catch (const std::exception& failure) {
         const auto* error = dynamic_cast<const Error*>(&failure);
-        const QString description =
-            error ? error->description() : QString::fromLocal8Bit(failure.what());
+        QString description = error ? error->description() : QString::fromLocal8Bit(failure.what());
+        if (server && server->Abandoned())
+            description += QStringLiteral(" Il server non ha risposto all'annullamento entro %1 "
+                                          "secondi.")
+                               .arg(SQLServer::kCancelGraceMs / 1000);
         // The log may be what failed: the job ends cleanly all the same.
         (void)WriteLog(QStringLiteral("Errore ") + description);
         ShpStat(3)->setFillColor(Rgb(0xFFFF00));
@@ -158,9 +180,12 @@ void FMain::RunBackup() {
         if (target)
             target->Discard();
         backup.reset();
+        runningServer_ = nullptr;
         server.reset();
         bBackupRunning = false;
-        if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
+        // A job stopped because the program is ending does not bring the window up.
+        if (cancelReason_.isEmpty() &&
+            !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
             show();
     }
     finishJob();

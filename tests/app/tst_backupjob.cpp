@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -268,34 +269,70 @@ private slots:
 
     // "Chiudi" during a backup: the exit waits for the job, then its lines follow the job's.
     // Last, because the exit ends the application's event loops.
+    void closingDuringABackup_data() {
+        QTest::addColumn<bool>("stalls");
+        QTest::addColumn<bool>("sessionEnds");
+        // The stand-in holds the backup after 32 % and answers the ATTENTION once released.
+        QTest::newRow("Chiudi, server answers") << false << false;
+        // The stand-in stops after 32 % and never answers again.
+        QTest::newRow("Chiudi, server stopped answering") << true << false;
+        QTest::newRow("session end, server answers") << false << true;
+        QTest::newRow("session end, server stopped answering") << true << true;
+    }
     void closingDuringABackup() {
+        QFETCH(bool, stalls);
+        QFETCH(bool, sessionEnds);
         StandinScript script;
-        script.pauseAtPercent = 32;
+        (stalls ? script.stallAtPercent : script.pauseAtPercent) = 32;
         Job job(script);
+        const QString file = job.folder.file(u"Sales.bak"_s);
+        QFile old(file);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("the last good backup");
+        old.close();
         job.form.show();
         bool asked = false;
+        QElapsedTimer sinceAsked;
         QTimer poll;
         connect(&poll, &QTimer::timeout, &job.form, [&] {
-            if (asked || !job.standin.WaitPaused(0))
+            if (asked || !(stalls ? job.standin.WaitStalled(0) : job.standin.WaitPaused(0)))
                 return;
             asked = true;
-            ExitProgram();
-            QVERIFY(job.form.isVisible());
+            sinceAsked.start();
+            if (sessionEnds)
+                job.form.EndSession();
+            else
+                job.form.icontray_PopMenuClick(5); // "Chiudi"
             QVERIFY(!job.form.bUnload);
-            job.standin.Resume();
+            if (!stalls)
+                job.standin.Resume();
         });
         poll.start(5);
         job.form.CmdBackup->click();
         QVERIFY(asked);
-        QVERIFY(job.form.bUnload);
+        QVERIFY2(sinceAsked.elapsed() < 10000, qPrintable(QString::number(sinceAsked.elapsed())));
+        QCOMPARE(job.form.bUnload, !sessionEnds);
         QVERIFY(!job.form.isVisible());
-        const QList<QByteArray> log = job.log();
-        const qsizetype end = log.indexOf("Fine Backup in data 07/12/2026 alle ore 10.25.00");
-        QVERIFY(end > 0);
-        QCOMPARE(log.mid(end + 2),
-                 (QList<QByteArray>{" ", " ", "Chiusura transazioni..", " ", kRule,
-                                    "Chiusura Programma in data 07/12/2026 alle ore 10.25.00",
-                                    kRule, " "}));
+        QCOMPARE(read(file), "the last good backup"_ba);
+        QCOMPARE(QDir(job.folder.path()).entryList({u"Sales.bak*"_s}, QDir::Files),
+                 QStringList{u"Sales.bak"_s});
+
+        QByteArray why = sessionEnds ? "Backup annullato per la fine della sessione."
+                                     : "Backup annullato per la chiusura del programma.";
+        if (stalls)
+            why += " Il server non ha risposto all'annullamento entro 5 secondi.";
+        QList<QByteArray> expected = job.startBlock(file);
+        expected += progressLines().mid(0, 3);
+        expected += "Errore " + why;
+        if (!sessionEnds)
+            expected += QList<QByteArray>{" ",
+                                          "Chiusura transazioni..",
+                                          " ",
+                                          kRule,
+                                          "Chiusura Programma in data 07/12/2026 alle ore 10.25.00",
+                                          kRule,
+                                          " "};
+        QCOMPARE(job.log(), expected);
     }
 };
 
