@@ -2,6 +2,7 @@
 #include "app/backuptarget.h"
 #include "app/fmain.h"
 #include "app/mbackup.h"
+#include "backup/thismachine.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/events.h"

@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QObject>
-#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -508,10 +507,6 @@ void Backup::SQLBackup(SQLServer& server) {
 
 QString FileListEntry(const QString& path) {
     return odbc::FileListEntry(path);
-}
-
-bool ServerIsThisMachine(const QString& server) {
-    return odbc::NamesThisMachine(server, QSysInfo::machineHostName());
 }
 
 bool SqlServerClientInstalled(QString* why) {

@@ -72,10 +72,6 @@ private:
 // One entry of Backup::Files for a path.
 QString FileListEntry(const QString& path);
 
-// True when the server name points at this machine, so a path means the same file to the
-// server and to us.
-bool ServerIsThisMachine(const QString& server);
-
 // True when the ODBC driver manager loads and a SQL Server driver is registered with it.
 bool SqlServerClientInstalled(QString* why = nullptr);
 
