@@ -2,6 +2,9 @@
 // on 127.0.0.1, prints "port N" on a line of its own and serves until it is stopped.
 // With --pause-at N the first backup is held after its "N percent processed." message: the
 // program prints "paused N" and goes on when a line arrives on its standard input.
+// With --stall-at N every backup stops answering after that message, as a hung server would:
+// the program prints "stalled N" and holds the connection open, sending nothing, until it
+// is stopped.
 // Test code only; it is never installed.
 #include "support/tds/standin.h"
 
@@ -23,6 +26,8 @@ int main(int argc, char* argv[]) {
             script.progressDelayMs = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--pause-at"))
             script.pauseAtPercent = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--stall-at"))
+            script.stallAtPercent = args[i + 1].toInt();
     }
     vestrel::test::TdsStandin standin(script);
     std::printf("port %u\n", static_cast<unsigned>(standin.Port()));
@@ -37,6 +42,14 @@ int main(int argc, char* argv[]) {
             std::string line;
             std::getline(std::cin, line);
             standin.Resume();
+        }).detach();
+    }
+    if (script.stallAtPercent >= 0) {
+        std::thread([&standin, percent = script.stallAtPercent] {
+            while (!standin.WaitStalled(1000)) {
+            }
+            std::printf("stalled %d\n", percent);
+            std::fflush(stdout);
         }).detach();
     }
     return QCoreApplication::exec();
