@@ -13,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 #ifdef _WIN32
 #include <windows.h> // sql.h needs its types
@@ -194,11 +195,11 @@ public:
                 post([state] { state->done = true; });
             },
             Qt::QueuedConnection);
-        waiting_ = &context;
+        QObject* const outer = std::exchange(waiting_, &context);
         // Not QEventLoop::exec(): quit() would end it early, before the job has finished.
         while (!state->done && !giveUp_)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        waiting_ = nullptr;
+        waiting_ = outer;
         {
             const std::lock_guard lock(state->mutex);
             state->receiver = nullptr;
