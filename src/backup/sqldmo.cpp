@@ -243,7 +243,7 @@ public:
                 waiting_, [] {}, Qt::QueuedConnection); // wakes the wait
             return;
         }
-        QTimer::singleShot(graceMs, waiting_, [this] { giveUp_ = true; });
+        QTimer::singleShot(graceMs, Qt::PreciseTimer, waiting_, [this] { giveUp_ = true; });
     }
 
     bool Abandoned() const { return abandoned_; }
@@ -338,8 +338,8 @@ public:
                         errors << record;
                     } else if (rc == SQL_ERROR) {
                         errors << record;
-                    } else {
-                        onInfo(record);
+                    } else if (!cancelling_) {
+                        onInfo(record); // a statement told to stop reports no more progress
                     }
                 }
                 // An error with no server message means the driver has nothing more to read.
