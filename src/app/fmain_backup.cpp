@@ -166,10 +166,10 @@ void FMain::RunBackup() {
     } catch (const std::exception& failure) {
         const auto* error = dynamic_cast<const Error*>(&failure);
         QString description = error ? error->description() : QString::fromLocal8Bit(failure.what());
+        // Given up on in the login, at once, or after the grace time for the cancel.
         if (server && server->Abandoned())
-            description += QStringLiteral(" Il server non ha risposto all'annullamento entro %1 "
-                                          "secondi.")
-                               .arg(SQLServer::kCancelGraceMs / 1000);
+            description +=
+                QStringLiteral(" Il server non ha risposto e non viene pi\u00f9 atteso.");
         // The log may be what failed: the job ends cleanly all the same.
         (void)WriteLog(QStringLiteral("Errore ") + description);
         ShpStat(3)->setFillColor(Rgb(0xFFFF00));

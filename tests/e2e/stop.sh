@@ -92,7 +92,7 @@ echo "measured: SIGTERM to exit $(($(now_ms) - start)) ms"
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
 last=$(tr -d '\r' <"$WORK/first/Command.log" | tail -1)
 case "$last" in
-*"> Errore Backup annullato per la fine della sessione. Il server non ha risposto all'annullamento entro 5 secondi.") ;;
+*"> Errore Backup annullato per la fine della sessione. Il server non ha risposto e non viene più atteso.") ;;
 *) fail "the log does not end with the cancelled backup's error: $last" ;;
 esac
 log_has "$WORK/first" "Chiusura Programma" && fail "session end wrote closing lines"
