@@ -1,7 +1,10 @@
 #include "app/backuptarget.h"
 
 #include "platform/error.h"
+#include "platform/filelock.h"
+#include "platform/programfolder.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <filesystem>
@@ -42,9 +45,30 @@ BackupTarget::BackupTarget(QString file, bool serverIsThisMachine) : file_(std::
     }
 }
 
+BackupTarget::~BackupTarget() = default;
+
 void BackupTarget::Prepare() const {
     if (!local_)
         return;
+    if (!lock_) {
+        auto lock = std::make_unique<FileLock>(file_ + QStringLiteral(".vestrel-lock"));
+        QString why;
+        const QString owner = QStringLiteral("%1 (pid %2)")
+                                  .arg(QDir::toNativeSeparators(ProgramFolder()))
+                                  .arg(QCoreApplication::applicationPid());
+        switch (lock->TryLock(owner, &why)) {
+        case FileLock::Result::Locked:
+            lock_ = std::move(lock);
+            break;
+        case FileLock::Result::Busy:
+            throw Error(
+                QStringLiteral("Il file %1 \u00e8 in uso da un altro backup in corso%2.")
+                    .arg(file_, why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
+        case FileLock::Result::Failed:
+            throw Error(
+                QStringLiteral("Impossibile bloccare il file %1: %2").arg(lock->path(), why));
+        }
+    }
     std::error_code error;
     if (!removeFile(sibling_, error))
         throw Error(QStringLiteral("Impossibile eliminare il file %1: %2")
@@ -54,6 +78,8 @@ void BackupTarget::Prepare() const {
 void BackupTarget::Commit() const {
     if (!local_)
         return;
+    if (!lock_)
+        throw Error(QStringLiteral("Il file %1 non \u00e8 stato preparato.").arg(file_));
     std::error_code error;
     if (!std::filesystem::exists(nativePath(sibling_), error))
         throw Error(
@@ -68,7 +94,8 @@ void BackupTarget::Commit() const {
 }
 
 void BackupTarget::Discard() const noexcept {
-    if (!local_ || finishedBeside_)
+    // Without the lock the sibling may be another run's partial file.
+    if (!local_ || finishedBeside_ || !lock_)
         return;
     std::error_code error;
     removeFile(sibling_, error);

@@ -138,10 +138,12 @@ void FMain::Form_QueryUnload(bool& Cancel, int UnloadMode) {
 }
 
 void FMain::EndSession() {
-    // The session is ending: no closing lines. A running job is let finish first.
+    // The session is ending: no closing lines. A running job is stopped first.
     sessionEnding_ = true;
-    if (bBackupRunning)
+    if (bBackupRunning) {
+        CancelBackup(QStringLiteral("Backup annullato per la fine della sessione."));
         return; // the job's end comes back here
+    }
     close();
     QCoreApplication::quit();
 }

@@ -122,6 +122,9 @@ public:
     // How the job ended, for the scheduler's retries and the tray icon's failure alert.
     void BackupFailed(const QString& description);
     void BackupSucceeded();
+    // Stops a running job: it ends on its error path with "Errore " + reason, within the
+    // engine's grace time whatever the server does. Nothing happens when no job runs.
+    void CancelBackup(const QString& reason);
 
     // --- Activity hours and the automatic timer ----------------------------------------------
     void Tmr_Timer();
@@ -169,6 +172,10 @@ private:
         FMain& form_;
     };
     BackupEventSink backupEvents_{*this};
+    // Throws the cancel reason when the running job has been told to stop.
+    void stopIfCancelled() const;
+    SQLServer* runningServer_ = nullptr; // the job's connection while it exists
+    QString cancelReason_;               // why the running job was told to stop
     RepeatGuard lastStart_;
     bool sessionEnding_ = false;
     bool inTick_ = false;

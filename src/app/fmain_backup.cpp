@@ -2,6 +2,7 @@
 #include "app/backuptarget.h"
 #include "app/fmain.h"
 #include "app/mbackup.h"
+#include "backup/thismachine.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/events.h"
@@ -48,6 +49,19 @@ void FMain::connectJobHandlers() {
     connect(CmdBackup, &QPushButton::clicked, this, &FMain::CmdBackup_Click);
 }
 
+void FMain::CancelBackup(const QString& reason) {
+    if (!bBackupRunning || !cancelReason_.isEmpty())
+        return;
+    cancelReason_ = reason;
+    if (runningServer_)
+        runningServer_->Cancel(reason);
+}
+
+void FMain::stopIfCancelled() const {
+    if (!cancelReason_.isEmpty())
+        throw Error(cancelReason_);
+}
+
 void FMain::CmdBackup_Click() {
     if (!bBackupRunning)
         RunBackup();
@@ -72,12 +86,14 @@ void FMain::RunBackup() {
     PgBar->setValue(0);
     ShpStat(3)->setFillColor(Rgb(0xFFFFFF));
     txtStatus->setText(QString());
+    cancelReason_.clear();
 
     std::unique_ptr<SQLServer> server;
     std::unique_ptr<Backup> backup;
     std::unique_ptr<BackupTarget> target;
     try {
         DoEvents();
+        stopIfCancelled();
         if (TxtPath->text().isEmpty())
             TxtPath->setText(DefaultBackupFileName(Now()));
         const QString file = TxtPath->text();
@@ -102,7 +118,9 @@ void FMain::RunBackup() {
         JobLog(kRule);
 
         server = std::make_unique<SQLServer>();
+        runningServer_ = server.get();
         DoEvents();
+        stopIfCancelled();
         server->LoginTimeout = 15;
         server->LoginSecure = Settings.bIntegratedSecurity;
         {
@@ -121,6 +139,7 @@ void FMain::RunBackup() {
         // first, oldest set a plain RESTORE brings back.
         backup->FormatMedia = !target->local();
         DoEvents();
+        stopIfCancelled();
 
         target->Prepare();
         {
@@ -133,6 +152,7 @@ void FMain::RunBackup() {
         backup->SetEvents(nullptr);
         oBackupEvent = nullptr;
         backup.reset();
+        runningServer_ = nullptr;
         server.reset();
 
         const QDateTime ended = Now();
@@ -145,8 +165,11 @@ void FMain::RunBackup() {
         bBackupRunning = false;
     } catch (const std::exception& failure) {
         const auto* error = dynamic_cast<const Error*>(&failure);
-        const QString description =
-            error ? error->description() : QString::fromLocal8Bit(failure.what());
+        QString description = error ? error->description() : QString::fromLocal8Bit(failure.what());
+        // Given up on in the login, at once, or after the grace time for the cancel.
+        if (server && server->Abandoned())
+            description +=
+                QStringLiteral(" Il server non ha risposto e non viene pi\u00f9 atteso.");
         // The log may be what failed: the job ends cleanly all the same.
         (void)WriteLog(QStringLiteral("Errore ") + description);
         ShpStat(3)->setFillColor(Rgb(0xFFFF00));
@@ -159,9 +182,12 @@ void FMain::RunBackup() {
         if (target)
             target->Discard();
         backup.reset();
+        runningServer_ = nullptr;
         server.reset();
         bBackupRunning = false;
-        if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
+        // A job stopped because the program is ending does not bring the window up.
+        if (cancelReason_.isEmpty() &&
+            !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
             show();
     }
     finishJob();

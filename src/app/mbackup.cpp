@@ -113,9 +113,12 @@ bool Main() {
 }
 
 void ExitProgram() {
-    // The job must not go on working on a window that is gone: the exit follows its end.
+    // The job must not go on working on a window that is gone: it is stopped, and the exit
+    // follows its end.
     if (bBackupRunning) {
         exitPending = true;
+        if (FMain* window = MainWindow())
+            window->CancelBackup(QStringLiteral("Backup annullato per la chiusura del programma."));
         return;
     }
     exitPending = false;

@@ -5,12 +5,16 @@
 
 #include <QCoreApplication>
 #include <QObject>
-#include <QSysInfo>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 #ifdef _WIN32
 #include <windows.h> // sql.h needs its types
 #endif
@@ -119,14 +123,20 @@ public:
         thread_.wait();
     }
 
-    // What the worker posts to the calling thread, delivered one call at a time and in order:
-    // a handler that pumps messages gets the next event only after it has returned, as the
-    // events of a blocking backup call would come.
-    struct Mailbox {
+    // What one call shares between the calling thread and the worker. The worker may outlive
+    // the call (an abandoned call), so this lives as long as either side holds it.
+    struct RunState {
         std::mutex mutex;
         std::deque<std::function<void()>> calls;
+        QObject* receiver = nullptr; // on the calling thread while the call waits; under mutex
         bool delivering = false;
+        bool done = false;   // the last posted call has been delivered
+        bool failed = false; // written by the worker before it posts its last call
+        QString description;
 
+        // Delivered one call at a time and in order: a handler that pumps messages gets the
+        // next event only after it has returned, as the events of a blocking backup call
+        // would come.
         void Deliver() {
             if (delivering)
                 return; // the outer delivery goes on when the running call returns
@@ -135,7 +145,7 @@ public:
                 std::function<void()> call;
                 {
                     const std::lock_guard lock(mutex);
-                    if (calls.empty())
+                    if (calls.empty() || !receiver)
                         break;
                     call = std::move(calls.front());
                     calls.pop_front();
@@ -144,47 +154,99 @@ public:
             }
             delivering = false;
         }
+
+        void Push(std::function<void()> call, const std::shared_ptr<RunState>& self) {
+            const std::lock_guard lock(mutex);
+            if (!receiver)
+                return; // the call was abandoned: nobody listens any more
+            calls.push_back(std::move(call));
+            QMetaObject::invokeMethod(
+                receiver, [self] { self->Deliver(); }, Qt::QueuedConnection);
+        }
     };
 
     // Runs `job` on the worker thread. The calling thread keeps handling its events (so the
     // window stays responsive and what the job posts is delivered) until the job has ended
-    // and everything it posted has been delivered; then a failure is raised here.
+    // and everything it posted has been delivered; then a failure is raised here. A Cancel()
+    // meanwhile ends the wait early when the worker does not come back in time: the call is
+    // then abandoned, the worker left to finish (or hang) on its own.
     void Run(const std::function<void(const Post&)>& job) {
+        if (cancelled_)
+            throw Error(cancelReason_);
         QObject context; // lives on the calling thread; posts to it die with it
-        bool done = false;
-        bool failed = false;
-        QString description;
-        auto mailbox = std::make_shared<Mailbox>();
-        // The call is queued and the delivery posted under one lock: the calling thread cannot
-        // take the last call (which ends Run and destroys `context`) before the post is done.
-        const Post post = [&context, mailbox](std::function<void()> call) {
-            const std::lock_guard lock(mailbox->mutex);
-            mailbox->calls.push_back(std::move(call));
-            QMetaObject::invokeMethod(
-                &context, [mailbox] { mailbox->Deliver(); }, Qt::QueuedConnection);
+        auto state = std::make_shared<RunState>();
+        state->receiver = &context;
+        const Post post = [state](std::function<void()> call) {
+            state->Push(std::move(call), state);
         };
         QMetaObject::invokeMethod(
             &worker_,
-            [&] {
+            [state, job, post] {
                 try {
                     job(post);
                 } catch (const Error& error) {
-                    failed = true;
-                    description = error.description();
+                    state->failed = true;
+                    state->description = error.description();
                 } catch (const std::exception& error) {
-                    failed = true;
-                    description = QString::fromLocal8Bit(error.what());
+                    state->failed = true;
+                    state->description = QString::fromLocal8Bit(error.what());
                 }
                 // Queued after everything the job posted, so it is delivered last.
-                post([&done] { done = true; });
+                post([state] { state->done = true; });
             },
             Qt::QueuedConnection);
+        QObject* const outer = std::exchange(waiting_, &context);
         // Not QEventLoop::exec(): quit() would end it early, before the job has finished.
-        while (!done)
+        while (!state->done && !giveUp_)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (failed)
-            throw Error(description);
+        waiting_ = outer;
+        {
+            const std::lock_guard lock(state->mutex);
+            state->receiver = nullptr;
+        }
+        if (!state->done) {
+            abandoned_ = true;
+            throw Error(cancelReason_);
+        }
+        if (state->failed)
+            throw Error(cancelled_ ? cancelReason_ : state->description);
     }
+
+    // Calling thread, also from inside Run's wait. Asks the server to stop the running
+    // statement (ODBC SQLCancel: FreeTDS sends a TDS ATTENTION) and gives the worker graceMs
+    // to come back; a call with no statement to stop is given up at once.
+    void Cancel(const QString& reason, int graceMs) {
+        if (cancelled_)
+            return;
+        cancelled_ = true;
+        cancelReason_ = reason;
+        cancelling_ = true;
+        bool statement = false;
+        {
+            const std::lock_guard lock(running_->mutex);
+            statement = running_->handle != nullptr;
+        }
+        // Not from this thread: when the worker is between two driver calls, FreeTDS's
+        // SQLCancel takes the connection itself and waits for the server's answer to the
+        // ATTENTION, which a hung server never sends.
+        if (statement)
+            std::thread([running = running_] {
+                const std::lock_guard lock(running->mutex);
+                if (running->handle)
+                    SQLCancel(running->handle);
+            }).detach();
+        if (!waiting_)
+            return;
+        if (!statement) {
+            giveUp_ = true;
+            QMetaObject::invokeMethod(
+                waiting_, [] {}, Qt::QueuedConnection); // wakes the wait
+            return;
+        }
+        QTimer::singleShot(graceMs, Qt::PreciseTimer, waiting_, [this] { giveUp_ = true; });
+    }
+
+    bool Abandoned() const { return abandoned_; }
 
     // Worker thread only from here on.
     void Connect(const QString& connectionString, int loginTimeout, const QString& server) {
@@ -263,12 +325,26 @@ public:
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt)))
             throw Error(Describe(Diagnostics(SQL_HANDLE_DBC, dbc_),
                                  u"No ODBC statement could be allocated."_s));
+        {
+            const std::lock_guard lock(running_->mutex);
+            if (cancelling_) {
+                SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+                throw Error(u"Cancelled."_s);
+            }
+            running_->handle = stmt;
+        }
         QList<DiagRecord> errors;
         bool errorWithoutRecord = false;
         bool linkLost = false;
+        bool cancelSent = false;
         int failuresInARow = 0;
         SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(Wide(statement)), SQL_NTS);
         while (rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE) {
+            // A cancel that came before the statement was under way found nothing to stop.
+            if (cancelling_ && !cancelSent && rc != SQL_ERROR) {
+                SQLCancel(stmt);
+                cancelSent = true;
+            }
             if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
                 bool numbered = false;
                 const QList<DiagRecord> records = Diagnostics(SQL_HANDLE_STMT, stmt);
@@ -285,23 +361,30 @@ public:
                         errors << record;
                     } else if (rc == SQL_ERROR) {
                         errors << record;
-                    } else {
-                        onInfo(record);
+                    } else if (!cancelling_) {
+                        onInfo(record); // a statement told to stop reports no more progress
                     }
                 }
                 // An error with no server message means the driver has nothing more to read.
                 if (rc == SQL_ERROR && (!numbered || ++failuresInARow > 3))
                     break;
             }
-            if (linkLost)
+            if (linkLost || (rc == SQL_ERROR && cancelling_))
                 break;
             if (rc != SQL_ERROR)
                 failuresInARow = 0;
             rc = SQLMoreResults(stmt);
         }
+        {
+            const std::lock_guard lock(running_->mutex); // waits for a SQLCancel under way
+            running_->handle = nullptr;
+        }
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         if (linkLost)
             Disconnect();
+        // Whatever came back, a statement stopped on the way is no proof of anything.
+        if (cancelling_)
+            throw Error(u"Cancelled."_s);
         if (linkLost)
             throw Error(Describe(errors, QString()) +
                         u" The connection to the server was lost during the backup."_s);
@@ -319,6 +402,22 @@ private:
     SQLHDBC dbc_ = nullptr;
     bool connected_ = false;
     int majorVersion_ = 0;
+
+    // The statement running on the worker, shared with a cancelling thread that may outlive
+    // the call.
+    struct Statement {
+        std::mutex mutex;
+        SQLHSTMT handle = nullptr;
+    };
+    const std::shared_ptr<Statement> running_ = std::make_shared<Statement>();
+    std::atomic<bool> cancelling_ = false; // read by the worker
+
+    // Calling thread only.
+    QObject* waiting_ = nullptr; // Run's context while it waits
+    bool cancelled_ = false;
+    bool giveUp_ = false;
+    bool abandoned_ = false;
+    QString cancelReason_;
 };
 
 namespace {
@@ -380,7 +479,25 @@ QString ChooseDriver(QString* why) {
 } // namespace
 
 SQLServer::SQLServer() : impl_(std::make_unique<Impl>()) {}
-SQLServer::~SQLServer() = default;
+
+SQLServer::~SQLServer() {
+    // An abandoned worker may still be inside the driver, using the handles and the thread
+    // the object owns: they are left to the end of the process rather than freed under it.
+    if (impl_->Abandoned()) {
+        static std::mutex mutex;
+        static std::vector<Impl*> leftBehind; // never freed, never destroyed
+        const std::lock_guard lock(mutex);
+        leftBehind.push_back(impl_.release());
+    }
+}
+
+void SQLServer::Cancel(const QString& reason) {
+    impl_->Cancel(reason, kCancelGraceMs);
+}
+
+bool SQLServer::Abandoned() const {
+    return impl_->Abandoned();
+}
 
 void SQLServer::Connect(const QString& server, const QString& login, const QString& password) {
     // Read odbcinst's list once: the registered drivers do not change while we run.
@@ -475,10 +592,6 @@ void Backup::SQLBackup(SQLServer& server) {
 
 QString FileListEntry(const QString& path) {
     return odbc::FileListEntry(path);
-}
-
-bool ServerIsThisMachine(const QString& server) {
-    return odbc::NamesThisMachine(server, QSysInfo::machineHostName());
 }
 
 bool SqlServerClientInstalled(QString* why) {

@@ -31,6 +31,17 @@ public:
     // Returns only when connected; throws vestrel::Error with the server's description.
     void Connect(const QString& server, const QString& login, const QString& password);
 
+    // Stops the work of this connection, from the calling thread while Connect or SQLBackup
+    // waits (a handler of an event it delivers), or between calls. The running statement is
+    // cancelled on the server; the waiting call then throws vestrel::Error(reason) as soon as
+    // the worker is back, or after kCancelGraceMs at the latest, leaving a worker that does
+    // not come back (a server that stopped answering) behind. Every later call throws too.
+    // A call that has already succeeded stays a success.
+    void Cancel(const QString& reason);
+    static constexpr int kCancelGraceMs = 5000;
+    // True when a call was given up on while its worker was still busy.
+    bool Abandoned() const;
+
 private:
     friend class Backup;
     class Impl;
@@ -66,10 +77,6 @@ private:
 
 // One entry of Backup::Files for a path.
 QString FileListEntry(const QString& path);
-
-// True when the server name points at this machine, so a path means the same file to the
-// server and to us.
-bool ServerIsThisMachine(const QString& server);
 
 // True when the ODBC driver manager loads and a SQL Server driver is registered with it.
 bool SqlServerClientInstalled(QString* why = nullptr);

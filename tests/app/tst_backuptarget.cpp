@@ -3,8 +3,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace vestrel;
 using namespace Qt::StringLiterals;
@@ -66,16 +68,17 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(u"db.bak"_s);
         write(file, "old backup");
-        const BackupTarget target(file, true);
-        write(target.serverPath(), "left by a crash");
-        target.Prepare();
-        QVERIFY(!QFile::exists(target.serverPath()));
+        auto target = std::make_unique<BackupTarget>(file, true);
+        write(target->serverPath(), "left by a crash");
+        target->Prepare();
+        QVERIFY(!QFile::exists(target->serverPath()));
         QCOMPARE(read(file), "old backup"_ba);
 
-        write(target.serverPath(), "new backup");
-        target.Commit();
+        write(target->serverPath(), "new backup");
+        target->Commit();
         QCOMPARE(read(file), "new backup"_ba);
-        QVERIFY(!QFile::exists(target.serverPath()));
+        QVERIFY(!QFile::exists(target->serverPath()));
+        target.reset();
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"db.bak"_s});
     }
 
@@ -96,6 +99,7 @@ private slots:
         const QString file = dir.filePath(u"db.bak"_s);
         QVERIFY(QDir(dir.path()).mkpath(u"db.bak/inside"_s)); // a folder where the file should go
         const BackupTarget target(file, true);
+        target.Prepare();
         write(target.serverPath(), "new backup");
         QVERIFY_THROWS_EXCEPTION(Error, target.Commit());
         target.Discard(); // what the job's error path does
@@ -104,6 +108,57 @@ private slots:
         // A server that wrote somewhere this machine does not see is a failure too.
         QVERIFY(QFile::remove(target.serverPath()));
         QVERIFY_THROWS_EXCEPTION(Error, target.Commit());
+    }
+
+    // Two programs backing up to one file: the second one fails and leaves the first one's
+    // partial file alone; the first one goes on to put its backup in place.
+    void twoRunsOnOneTarget() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"db.bak"_s);
+        write(file, "old backup");
+        const BackupTarget first(file, true);
+        first.Prepare();
+        write(first.serverPath(), "first's partial");
+        {
+            const BackupTarget second(file, true);
+            try {
+                second.Prepare();
+                QFAIL("the second run was let in");
+            } catch (const Error& error) {
+                QVERIFY2(
+                    error.description().startsWith(
+                        u"Il file "_s + file + u" \u00e8 in uso da un altro backup in corso ("_s),
+                    qPrintable(error.description()));
+            }
+            second.Discard(); // what its job's error path does
+            QVERIFY_THROWS_EXCEPTION(Error, second.Commit());
+        }
+        QCOMPARE(read(first.serverPath()), "first's partial"_ba);
+        write(first.serverPath(), "first's backup");
+        first.Commit();
+        QCOMPARE(read(file), "first's backup"_ba);
+    }
+
+    // The lock dies with its holder, also a killed one; after a released one the lock file is
+    // gone.
+    void theLockEndsWithItsHolder() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"db.bak"_s);
+        QProcess holder;
+        holder.start(QStringLiteral(VESTREL_LOCK_HOLDER), {file + u".vestrel-lock"_s});
+        QVERIFY(holder.waitForReadyRead(5000));
+        QCOMPARE(holder.readAllStandardOutput().trimmed(), "locked"_ba);
+        {
+            const BackupTarget target(file, true);
+            QVERIFY_THROWS_EXCEPTION(Error, target.Prepare());
+        }
+        holder.kill(); // SIGKILL: no chance to clean up
+        QVERIFY(holder.waitForFinished(5000));
+        {
+            const BackupTarget target(file, true);
+            target.Prepare();
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
     }
 };
 

@@ -5,6 +5,7 @@
 #include "support/tds/media.h"
 #include "support/tds/standin.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -99,6 +100,8 @@ private slots:
     void formatMediaLeavesTheNewSetAlone();
     void quitDoesNotCutTheWaitShort();
     void backupReleasedFromItsOwnEvent();
+    void cancelEndsTheWait_data();
+    void cancelEndsTheWait();
     void clientIsInstalled();
 
 private:
@@ -552,6 +555,73 @@ void TestEngine::backupReleasedFromItsOwnEvent() {
     QVERIFY(!sink.backup);
     QCOMPARE(sink.percents, (QList<int>{10, 21}));
     QCOMPARE(sink.log.size(), 2);
+}
+
+void TestEngine::cancelEndsTheWait_data() {
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<bool>("abandoned");
+    // Answers the ATTENTION once its backup is through; the driver then reports the
+    // statement as cancelled.
+    QTest::newRow("server that answers") << u"answers"_s << false;
+    // Stops after "21 percent processed." and never reads the ATTENTION.
+    QTest::newRow("server that stopped answering") << u"stalls"_s << true;
+    // Cancelled during the login, where there is no statement to stop.
+    QTest::newRow("login that never answers") << u"login"_s << true;
+}
+
+void TestEngine::cancelEndsTheWait() {
+    QFETCH(QString, server);
+    QFETCH(bool, abandoned);
+    const QString reason = u"the program is closing"_s;
+    StandinScript script;
+    script.progressDelayMs = 100;
+    script.stallAtPercent = server == u"stalls"_s ? 21 : -1;
+    script.loginNeverAnswers = server == u"login"_s;
+    const QString path = dir_.filePath(u"cancel-%1.bak"_s.arg(server));
+    auto standin = std::make_unique<TdsStandin>(script);
+    auto connection = std::make_unique<SQLServer>();
+    connection->LoginTimeout = 60;
+    struct Canceller : Recorder {
+        SQLServer* server = nullptr;
+        QString reason;
+        void PercentComplete(const QString& message, int percent) override {
+            Recorder::PercentComplete(message, percent);
+            if (percent == 21)
+                server->Cancel(reason); // from inside the wait, as a tray command would
+        }
+    } sink;
+    sink.server = connection.get();
+    sink.reason = reason;
+    Backup backup;
+    backup.SetEvents(&sink);
+    backup.Database = u"Sales"_s;
+    backup.Files = u"["_s + path + u"]"_s;
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QString error;
+    if (server == u"login"_s) {
+        QTimer::singleShot(200, &sink.quitter, [&] { connection->Cancel(reason); });
+        error = ErrorOf([&] { connection->Connect(standin->ServerName(), u"sa"_s, u"secret"_s); });
+    } else {
+        connection->Connect(standin->ServerName(), u"sa"_s, u"secret"_s);
+        error = ErrorOf([&] { backup.SQLBackup(*connection); });
+    }
+    QCOMPARE(error, reason);
+    QVERIFY2(elapsed.elapsed() < SQLServer::kCancelGraceMs + 2000,
+             qPrintable(QString::number(elapsed.elapsed())));
+    QCOMPARE(connection->Abandoned(), abandoned);
+    QVERIFY(!sink.log.join(u' ').contains(u"C "_s)); // no completion reported
+    // Nothing more goes out on a cancelled connection.
+    QCOMPARE(ErrorOf([&] { backup.SQLBackup(*connection); }), reason);
+
+    // Releasing the connection does not wait for a worker that is not back; the stand-in's
+    // end then lets that worker go, into objects that must still be there.
+    elapsed.restart();
+    connection.reset();
+    QVERIFY(elapsed.elapsed() < 2000);
+    standin.reset();
+    QTest::qWait(100);
 }
 
 void TestEngine::clientIsInstalled() {

@@ -142,6 +142,7 @@ struct TdsStandin::State {
     std::vector<int> clientFds;
     bool stopping = false;
     bool paused = false;
+    bool stalled = false;
     bool resumed = false;
     QList<SeenLogin> logins;
     QStringList batches;
@@ -447,6 +448,15 @@ struct TdsStandin::State {
         return true;
     }
 
+    // Returns false: once released, the connection is closed.
+    bool Stall() {
+        std::unique_lock lock(mutex);
+        stalled = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return stopping; });
+        return false;
+    }
+
     bool RunBackup(int fd, const QString& text) {
         const QString terminating = u"BACKUP DATABASE is terminating abnormally."_s;
         BackupStatement statement;
@@ -504,6 +514,8 @@ struct TdsStandin::State {
             if (!Info(fd, 3211, u"%1 percent processed."_s.arg(percent)))
                 return false;
             HoldIfPaused(percent);
+            if (percent == script.stallAtPercent)
+                return Stall();
         }
         const int pages = 8 * int(files.size());
         const int position = placements.front().position;
@@ -701,6 +713,12 @@ bool TdsStandin::WaitPaused(int timeoutMs) {
     std::unique_lock lock(state_->mutex);
     return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                     [&] { return state_->paused; });
+}
+
+bool TdsStandin::WaitStalled(int timeoutMs) {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return state_->stalled; });
 }
 
 void TdsStandin::Resume() {

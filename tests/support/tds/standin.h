@@ -29,6 +29,9 @@ struct StandinScript {
     enum class Damage { None, Truncate, FlipByte };
     Damage damageWrittenSet = Damage::None;
     StandinEncryption encryption = StandinEncryption::Off; // answered to PRELOGIN's ENCRYPTION
+    // A hung server: after sending this percent it sends nothing more and reads nothing (an
+    // ATTENTION goes unanswered), holding the connection open until the stand-in is destroyed.
+    int stallAtPercent = -1;
 };
 
 struct SeenLogin {
@@ -59,7 +62,8 @@ public:
     int OpenConnections() const;             // clients connected right now
     QList<SeenTls> TlsSessions() const;      // each TDS 7 connection's encryption, in order
 
-    bool WaitPaused(int timeoutMs); // true once the backup is held at pauseAtPercent
+    bool WaitPaused(int timeoutMs);  // true once the backup is held at pauseAtPercent
+    bool WaitStalled(int timeoutMs); // true once a backup has stopped at stallAtPercent
     void Resume();
 
 private:

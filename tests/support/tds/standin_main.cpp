@@ -8,6 +8,9 @@
 // --play 2000 answers as SQL Server 2000 (TDS 7.1, no CHECKSUM); --damage truncate|flip
 // damages every backup set after writing it; --end no-3014|bare-error ends every backup
 // without its completion message, or with a DONE(ERROR) and no ERROR token.
+// With --stall-at N every backup stops answering after that message, as a hung server would:
+// the program prints "stalled N" and holds the connection open, sending nothing, until it
+// is stopped.
 // Test code only; it is never installed.
 #include "support/tds/standin.h"
 
@@ -48,7 +51,8 @@ int main(int argc, char* argv[]) {
         else if (args[i] == QLatin1String("--end")) {
             script.omitFinalMessage = args[i + 1] == QLatin1String("no-3014");
             script.errorWithoutMessage = args[i + 1] == QLatin1String("bare-error");
-        }
+        } else if (args[i] == QLatin1String("--stall-at"))
+            script.stallAtPercent = args[i + 1].toInt();
     }
     vestrel::test::TdsStandin standin(script);
     std::printf("port %u\n", static_cast<unsigned>(standin.Port()));
@@ -63,6 +67,14 @@ int main(int argc, char* argv[]) {
             std::string line;
             std::getline(std::cin, line);
             standin.Resume();
+        }).detach();
+    }
+    if (script.stallAtPercent >= 0) {
+        std::thread([&standin, percent = script.stallAtPercent] {
+            while (!standin.WaitStalled(1000)) {
+            }
+            std::printf("stalled %d\n", percent);
+            std::fflush(stdout);
         }).detach();
     }
     return QCoreApplication::exec();

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/seam.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+namespace vestrel {
+
+// This machine on the network: its name, its own addresses and the resolution of a name.
+class IHostNetwork {
+public:
+    virtual ~IHostNetwork() = default;
+    virtual QString HostName() const = 0;
+    // Every address of this machine's interfaces (loopback, LAN, ...).
+    virtual QList<QHostAddress> OwnAddresses() const = 0;
+    // The addresses a name stands for; none when it cannot be resolved within timeoutMs.
+    // The calling thread's events are handled while it waits.
+    virtual QList<QHostAddress> Resolve(const QString& name, int timeoutMs) = 0;
+};
+
+// Defaults to the system's interfaces and resolver.
+Seam<IHostNetwork>& HostNetworkSeam();
+
+} // namespace vestrel
