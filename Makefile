@@ -20,8 +20,10 @@ build: deps $(BUILD)/build.ninja
 run: build
 	scripts/run $(BUILD)/vestrel
 
+# The demo's folder goes when it ends; KEEP=1 keeps it.
+KEEP ?= 0
 demo: build
-	scripts/demo $(BUILD)
+	VESTREL_DEMO_KEEP=$(KEEP) scripts/demo $(BUILD)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
