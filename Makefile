@@ -25,6 +25,8 @@ program: build
 	@mkdir -p "$(PROGRAM_DIR)"
 	@cp $(BUILD)/vestrel "$(PROGRAM_DIR)/vestrel.new"
 	@mv -f "$(PROGRAM_DIR)/vestrel.new" "$(PROGRAM_DIR)/vestrel"
+	@# "Salva" writes only into a config.ini that exists: start with an empty, owner-only one.
+	@[ -e "$(PROGRAM_DIR)/config.ini" ] || install -m 600 /dev/null "$(PROGRAM_DIR)/config.ini"
 	@echo "Program folder: $(PROGRAM_DIR) (config.ini, Command.log)"
 
 run: program
