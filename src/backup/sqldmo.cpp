@@ -155,11 +155,11 @@ public:
         bool failed = false;
         QString description;
         auto mailbox = std::make_shared<Mailbox>();
+        // The call is queued and the delivery posted under one lock: the calling thread cannot
+        // take the last call (which ends Run and destroys `context`) before the post is done.
         const Post post = [&context, mailbox](std::function<void()> call) {
-            {
-                const std::lock_guard lock(mailbox->mutex);
-                mailbox->calls.push_back(std::move(call));
-            }
+            const std::lock_guard lock(mailbox->mutex);
+            mailbox->calls.push_back(std::move(call));
             QMetaObject::invokeMethod(
                 &context, [mailbox] { mailbox->Deliver(); }, Qt::QueuedConnection);
         };

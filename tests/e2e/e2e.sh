@@ -29,8 +29,8 @@ APP=
 STANDIN_PID=
 cleanup() {
   local pid
-  for pid in $APP $STANDIN_PID; do kill "$pid" 2>/dev/null; done
-  for pid in $APP $STANDIN_PID; do wait "$pid" 2>/dev/null; done
+  for pid in $APP ${STANDIN_PID-}; do kill "$pid" 2>/dev/null; done
+  for pid in $APP ${STANDIN_PID-}; do wait "$pid" 2>/dev/null; done
   vd_stop
   rm -rf "$WORK"
 }

@@ -130,6 +130,7 @@ struct TdsStandin::State {
     QStringList batches;
     QList<BackupStatement> backups;
     QList<qint64> progressSent;
+    std::unique_ptr<TdsTlsLayer> tls; // between each client and Serve unless NotSupported
 
     void Accept() {
         for (;;) {
@@ -148,8 +149,11 @@ struct TdsStandin::State {
                 close(fd);
                 return;
             }
-            clientFds.push_back(fd);
-            connections.emplace_back([this, fd] { Serve(fd); });
+            const int plain = tls ? tls->Wrap(fd) : fd;
+            if (plain < 0)
+                continue;
+            clientFds.push_back(plain);
+            connections.emplace_back([this, plain] { Serve(plain); });
         }
     }
 
@@ -401,6 +405,8 @@ struct TdsStandin::State {
 
 TdsStandin::TdsStandin(StandinScript script) : state_(std::make_unique<State>()) {
     state_->script = std::move(script);
+    if (state_->script.encryption != StandinEncryption::NotSupported)
+        state_->tls = std::make_unique<TdsTlsLayer>(state_->script.encryption);
     if (pipe(state_->wakePipe) != 0)
         qFatal("stand-in: pipe failed");
     state_->listenFd = socket(AF_INET, SOCK_STREAM, 0);
@@ -471,6 +477,10 @@ QList<qint64> TdsStandin::ProgressSentNs() const {
 int TdsStandin::OpenConnections() const {
     std::lock_guard lock(state_->mutex);
     return int(state_->clientFds.size());
+}
+
+QList<SeenTls> TdsStandin::TlsSessions() const {
+    return state_->tls ? state_->tls->Sessions() : QList<SeenTls>();
 }
 
 bool TdsStandin::WaitPaused(int timeoutMs) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/tds/tdstls.h"
 #include "support/tds/tsql.h"
 
 #include <QList>
@@ -19,6 +20,8 @@ struct StandinScript {
     int progressDelayMs = 0;                     // sleep before each progress message
     bool omitFinalMessage = false;               // end cleanly without the 3014 message
     int pauseAtPercent = -1;                     // wait for Resume() after sending this percent
+    bool sqlServer2000 = false; // plays SQL Server 2000 / MSDE: TDS 7.1 and its BACKUP options
+    StandinEncryption encryption = StandinEncryption::Off; // answered to PRELOGIN's ENCRYPTION
 };
 
 struct SeenLogin {
@@ -45,6 +48,7 @@ public:
     QList<BackupStatement> Backups() const; // the BACKUP statements it parsed
     QList<qint64> ProgressSentNs() const;   // steady clock of each 3211 message sent
     int OpenConnections() const;            // clients connected right now
+    QList<SeenTls> TlsSessions() const;     // each TDS 7 connection's encryption, in order
 
     bool WaitPaused(int timeoutMs); // true once the backup is held at pauseAtPercent
     void Resume();

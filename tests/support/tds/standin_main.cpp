@@ -2,6 +2,9 @@
 // on 127.0.0.1, prints "port N" on a line of its own and serves until it is stopped.
 // With --pause-at N the first backup is held after its "N percent processed." message: the
 // program prints "paused N" and goes on when a line arrives on its standard input.
+// --encryption off|on|none chooses the answer to the client's PRELOGIN ENCRYPTION: "off" (the
+// default, as SQL Server: the login inside TLS, the rest plain), "on" (the whole session
+// inside TLS, as with "Force Encryption") or "none" (no certificate, nothing encrypted).
 // Test code only; it is never installed.
 #include "support/tds/standin.h"
 
@@ -23,6 +26,17 @@ int main(int argc, char* argv[]) {
             script.progressDelayMs = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--pause-at"))
             script.pauseAtPercent = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--encryption")) {
+            const QString mode = args[i + 1];
+            if (mode == QLatin1String("on"))
+                script.encryption = vestrel::test::StandinEncryption::On;
+            else if (mode == QLatin1String("none"))
+                script.encryption = vestrel::test::StandinEncryption::NotSupported;
+            else if (mode != QLatin1String("off")) {
+                std::fprintf(stderr, "tds_standin: --encryption takes off, on or none\n");
+                return 2;
+            }
+        }
     }
     vestrel::test::TdsStandin standin(script);
     std::printf("port %u\n", static_cast<unsigned>(standin.Port()));
