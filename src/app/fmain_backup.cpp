@@ -121,6 +121,10 @@ void FMain::RunBackup() {
         backup->Database = Settings.sInitialCatalog;
         target = std::make_unique<BackupTarget>(file, ServerIsThisMachine(Settings.sDataSource));
         backup->Files = FileListEntry(target->serverPath());
+        // A file we cannot replace ourselves (a remote server's own disk) is written anew by
+        // the server, so it holds the newest backup alone instead of a growing pile whose
+        // first, oldest set a plain RESTORE brings back.
+        backup->FormatMedia = !target->local();
         DoEvents();
 
         target->Prepare();

@@ -2,6 +2,9 @@
 
 #include "platform/error.h"
 
+#include <QRegularExpression>
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace vestrel::odbc {
@@ -10,6 +13,13 @@ QStringList KnownDrivers() {
     // FreeTDS (Debian's tdsodbc registers it under this name), then Microsoft's drivers.
     return {u"FreeTDS"_s, u"ODBC Driver 18 for SQL Server"_s, u"ODBC Driver 17 for SQL Server"_s,
             u"SQL Server Native Client 11.0"_s, u"SQL Server"_s};
+}
+
+bool EncryptsByDefault(const QString& driver) {
+    static const QRegularExpression microsoft(u"^ODBC Driver (\\d+) for SQL Server$"_s,
+                                              QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = microsoft.match(driver.trimmed());
+    return match.hasMatch() && match.captured(1).toInt() >= 17;
 }
 
 bool IsFreeTds(const QString& driver) {
@@ -85,6 +95,10 @@ QString ConnectionString(const QString& driver, const QString& server, const QSt
             text += u"Trusted_Connection=Yes;"_s;
         else
             text += u"UID="_s + BraceValue(login) + u";PWD="_s + BraceValue(password) + u';';
+        // Encrypt as FreeTDS does when the server can, and accept the server's own certificate
+        // (SQL Express's is self-signed): Driver 18 would otherwise refuse it.
+        if (EncryptsByDefault(driver))
+            text += u"Encrypt=yes;TrustServerCertificate=yes;"_s;
     }
     return text;
 }
@@ -159,12 +173,52 @@ bool NamesThisMachine(const QString& server, const QString& thisHost) {
                                    shortHost.compare(shortThis, Qt::CaseInsensitive) == 0);
 }
 
-QString BackupStatement(const QString& database, const QStringList& files) {
+static QString Disks(const QStringList& files) {
     QStringList targets;
     for (const QString& file : files)
         targets << u"DISK = "_s + QuoteLiteral(file);
-    return u"BACKUP DATABASE "_s + QuoteIdentifier(database) + u" TO "_s + targets.join(u", "_s) +
-           u" WITH STATS = 10"_s;
+    return targets.join(u", "_s);
+}
+
+QString BackupStatement(const QString& database, const QStringList& files,
+                        const BackupOptions& options) {
+    QString statement = u"BACKUP DATABASE "_s + QuoteIdentifier(database) + u" TO "_s +
+                        Disks(files) + u" WITH STATS = 10"_s;
+    if (options.formatMedia)
+        statement += u", FORMAT, INIT"_s;
+    if (options.checksum)
+        statement += u", CHECKSUM"_s;
+    return statement;
+}
+
+QString VerifyStatement(const QStringList& files, int position, bool checksum) {
+    return u"RESTORE VERIFYONLY FROM "_s + Disks(files) + u" WITH FILE = "_s +
+           QString::number(std::max(position, 1)) + (checksum ? u", CHECKSUM"_s : QString());
+}
+
+int BackupSetPosition(const QString& message) {
+    const qsizetype quote = message.lastIndexOf(u'\'');
+    if (quote < 0)
+        return 0;
+    int position = 0;
+    bool inNumber = false;
+    for (qsizetype i = quote + 1; i < message.size(); ++i) {
+        if (message.at(i).isDigit()) {
+            position = (inNumber ? position : 0) * 10 + message.at(i).digitValue();
+            inNumber = true;
+            if (position > 1000000)
+                return 0;
+        } else {
+            inNumber = false;
+        }
+    }
+    return position;
+}
+
+int MajorVersion(const QString& dbmsVersion) {
+    bool ok = false;
+    const int major = dbmsVersion.section(u'.', 0, 0).trimmed().toInt(&ok);
+    return ok && major > 0 ? major : 0;
 }
 
 QString StripPrefixes(const QString& message) {

@@ -12,6 +12,9 @@ namespace vestrel::odbc {
 QStringList KnownDrivers();
 // True for drivers that take FreeTDS's attributes (Port, TDS_Version).
 bool IsFreeTds(const QString& driver);
+// True for Microsoft's ODBC Driver 17 and later, which take Encrypt and TrustServerCertificate
+// (18 encrypts and validates the certificate by default).
+bool EncryptsByDefault(const QString& driver);
 
 // Where a server name points to: host, optional instance, optional port (0 = none).
 struct ServerAddress {
@@ -45,7 +48,23 @@ QString FileListEntry(const QString& path);
 // loopback address or the host's own name (with or without its domain), any instance or port.
 bool NamesThisMachine(const QString& server, const QString& thisHost);
 
-QString BackupStatement(const QString& database, const QStringList& files);
+// What a backup asks of the server beyond the database and its files.
+struct BackupOptions {
+    bool checksum = false; // WITH CHECKSUM: page checksums verified, a backup checksum kept
+    bool formatMedia =
+        false; // WITH FORMAT (and the INIT it implies): the files hold this set alone
+};
+QString BackupStatement(const QString& database, const QStringList& files,
+                        const BackupOptions& options = {});
+// Verifies backup set `position` of the media the files hold.
+QString VerifyStatement(const QStringList& files, int position, bool checksum);
+// The backup set's position from the server's "Processed N pages for database 'x', file 'y' on
+// file 3." (4035): the number after the last quote; 0 when there is none.
+int BackupSetPosition(const QString& message);
+// The major version from SQL_DBMS_VER's "##.##.####" ("09.00.1399" -> 9); 0 when unreadable.
+int MajorVersion(const QString& dbmsVersion);
+// SQL Server 2005 (9) and later take WITH CHECKSUM on BACKUP and RESTORE.
+constexpr int kFirstVersionWithChecksum = 9;
 
 // The message text without the "[vendor][driver][server]" prefixes.
 QString StripPrefixes(const QString& message);

@@ -223,7 +223,19 @@ public:
             throw Error(text);
         }
         connected_ = true;
+        // "##.##.####", from the login acknowledgement.
+        SQLWCHAR version[64] = {};
+        SQLSMALLINT versionBytes = 0;
+        if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DBMS_VER, version, SQLSMALLINT(sizeof version),
+                                      &versionBytes)))
+            majorVersion_ = odbc::MajorVersion(
+                QString::fromUtf16(reinterpret_cast<const char16_t*>(version),
+                                   std::min<qsizetype>(versionBytes / qsizetype(sizeof(SQLWCHAR)),
+                                                       qsizetype(std::size(version)) - 1)));
     }
+
+    // The server's major version (9 = SQL Server 2005); 0 when it did not say.
+    int MajorVersion() const { return majorVersion_; }
 
     void Disconnect() {
         if (dbc_) {
@@ -233,6 +245,7 @@ public:
             dbc_ = nullptr;
         }
         connected_ = false;
+        majorVersion_ = 0;
         if (env_) {
             SQLFreeHandle(SQL_HANDLE_ENV, env_);
             env_ = nullptr;
@@ -240,8 +253,10 @@ public:
     }
 
     // Sends the statement and turns every message into a call posted back; drains the
-    // results to the end because freeing the statement early aborts the backup.
-    void Execute(const QString& statement, const std::function<void(const DiagRecord&)>& onInfo) {
+    // results to the end because freeing the statement early aborts the backup. `what` names
+    // the statement in a failure that comes without the server's own words.
+    void Execute(const QString& statement, const QString& what,
+                 const std::function<void(const DiagRecord&)>& onInfo) {
         if (!connected_)
             throw Error(u"Not connected to a server."_s);
         SQLHSTMT stmt = nullptr;
@@ -249,13 +264,21 @@ public:
             throw Error(Describe(Diagnostics(SQL_HANDLE_DBC, dbc_),
                                  u"No ODBC statement could be allocated."_s));
         QList<DiagRecord> errors;
+        bool errorWithoutRecord = false;
         bool linkLost = false;
         int failuresInARow = 0;
         SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(Wide(statement)), SQL_NTS);
         while (rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE) {
             if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
                 bool numbered = false;
-                for (const DiagRecord& record : Diagnostics(SQL_HANDLE_STMT, stmt)) {
+                const QList<DiagRecord> records = Diagnostics(SQL_HANDLE_STMT, stmt);
+                // A DONE token with its error bit and no ERROR token before it: FreeTDS
+                // returns SQL_ERROR with no record at all.
+                if (rc == SQL_ERROR && records.isEmpty()) {
+                    errorWithoutRecord = true;
+                    numbered = true; // the results go on; a loop of them ends below
+                }
+                for (const DiagRecord& record : records) {
                     numbered = numbered || record.native != 0;
                     if (IsLinkFailure(record)) {
                         linkLost = true;
@@ -284,6 +307,9 @@ public:
                         u" The connection to the server was lost during the backup."_s);
         if (!errors.isEmpty())
             throw Error(Describe(errors, QString()));
+        if (errorWithoutRecord)
+            throw Error(u"%1 failed: the server reported an error without a message saying "
+                        u"what went wrong."_s.arg(what));
     }
 
 private:
@@ -292,6 +318,7 @@ private:
     SQLHENV env_ = nullptr;
     SQLHDBC dbc_ = nullptr;
     bool connected_ = false;
+    int majorVersion_ = 0;
 };
 
 namespace {
@@ -358,34 +385,70 @@ void Backup::SetEvents(IBackupEvents* sink) {
     *sink_ = sink;
 }
 
+namespace {
+
+// The server's completion message: 3014, or its text alone from servers that send it without
+// a number.
+bool IsBackupCompletion(const DiagRecord& record) {
+    return record.native == 3014 ||
+           (record.native == 0 &&
+            record.text.startsWith(u"BACKUP DATABASE successfully processed"_s));
+}
+
+} // namespace
+
 void Backup::SQLBackup(SQLServer& server) {
-    const QString statement = odbc::BackupStatement(Database, odbc::ParseFiles(Files));
-    const QString database = Database;
+    const QStringList files = odbc::ParseFiles(Files);
+    const QString database = odbc::QuoteIdentifier(Database);
+    odbc::BackupOptions options;
+    options.formatMedia = FormatMedia;
+    // Built here so that a name that cannot be sent fails before anything reaches the server.
+    const QString plain = odbc::BackupStatement(Database, files, options);
+    options.checksum = true;
+    const QString withChecksum = odbc::BackupStatement(Database, files, options);
     const std::shared_ptr<IBackupEvents*> sink = sink_;
     SQLServer::Impl* impl = server.impl_.get();
-    impl->Run([impl, statement, database, sink](const Post& post) {
-        bool completed = false;
-        impl->Execute(statement, [&](const DiagRecord& record) {
-            if (record.native == 3211) {
-                const int percent = std::clamp(LeadingNumber(record.text), 0, 100);
-                post([sink, text = record.text, percent] {
-                    if (*sink)
-                        (*sink)->PercentComplete(text, percent);
-                });
-            } else if (record.native == 3014) {
-                completed = true;
-                post([sink, text = record.text] {
-                    if (*sink)
-                        (*sink)->Complete(text);
-                });
-            }
+    impl->Run([impl, plain, withChecksum, files, database, sink](const Post& post) {
+        const bool checksum = impl->MajorVersion() >= odbc::kFirstVersionWithChecksum;
+        QString completion;
+        int position = 0;
+        impl->Execute(checksum ? withChecksum : plain, u"BACKUP DATABASE"_s,
+                      [&](const DiagRecord& record) {
+                          if (record.native == 3211) {
+                              const int percent = std::clamp(LeadingNumber(record.text), 0, 100);
+                              post([sink, text = record.text, percent] {
+                                  if (*sink)
+                                      (*sink)->PercentComplete(text, percent);
+                              });
+                          } else if (record.native == 4035) {
+                              position = std::max(position, odbc::BackupSetPosition(record.text));
+                          } else if (IsBackupCompletion(record)) {
+                              completion = record.text;
+                          }
+                      });
+        // Only the server's own word makes a backup: a stream that merely ends proves nothing.
+        if (completion.isEmpty())
+            throw Error(u"The backup of %1 ended without the server's confirmation (message "
+                        u"3014): the backup cannot be trusted."_s.arg(database));
+
+        QString verified;
+        try {
+            impl->Execute(odbc::VerifyStatement(files, position, checksum), u"RESTORE VERIFYONLY"_s,
+                          [&](const DiagRecord& record) {
+                              if (record.native == 3262)
+                                  verified = record.text;
+                          });
+        } catch (const Error& error) {
+            throw Error(u"The backup was written but its verification failed: "_s +
+                        error.description());
+        }
+        if (verified.isEmpty())
+            throw Error(u"The backup was written but the server did not confirm that it is "
+                        u"valid (RESTORE VERIFYONLY sent no message 3262)."_s);
+        post([sink, text = completion + u' ' + verified] {
+            if (*sink)
+                (*sink)->Complete(text);
         });
-        if (!completed)
-            post([sink,
-                  text = u"BACKUP DATABASE %1 completed."_s.arg(odbc::QuoteIdentifier(database))] {
-                if (*sink)
-                    (*sink)->Complete(text);
-            });
     });
 }
 

@@ -49,8 +49,14 @@ public:
     // "[" + path + "]" per file, "]" in a path doubled (FileListEntry); "[a][b]" stripes the
     // backup over two files.
     QString Files;
+    // Writes a new media header: the files hold this backup alone, whatever they held before
+    // (SQL Server's default is to append another backup set to them).
+    bool FormatMedia = false;
 
-    // Returns only when the backup has ended; throws vestrel::Error.
+    // Backs up the database (WITH CHECKSUM where the server has it, SQL Server 2005 and later),
+    // then has the server verify the backup set it wrote (RESTORE VERIFYONLY). Returns only when
+    // both have ended. Succeeds only when the server confirmed both and reported no error; then
+    // Complete has been raised with the server's words for both. Throws vestrel::Error.
     void SQLBackup(SQLServer& server);
     void SetEvents(IBackupEvents* sink); // nullptr unsubscribes
 

@@ -2,6 +2,7 @@
 #include "app/fmain.h"
 #include "app/mbackup.h"
 #include "support/fixtures.h"
+#include "support/tds/media.h"
 #include "support/tds/standin.h"
 
 #include <QCheckBox>
@@ -87,6 +88,7 @@ private slots:
         QCOMPARE(log.mid(0, expected.size()), expected);
         QVERIFY(log.at(expected.size())
                     .startsWith("oBackupEvent_Complete -- BACKUP DATABASE successfully processed"));
+        QVERIFY(log.at(expected.size()).endsWith("MB/sec). The backup set on file 1 is valid."));
         QCOMPARE(log.mid(expected.size() + 1),
                  (QList<QByteArray>{kRule, "Fine Backup in data 07/12/2026 alle ore 10.25.00",
                                     kRule, " "}));
@@ -101,7 +103,14 @@ private slots:
         QCOMPARE(job.form.ShpStat(3)->fillColor(), QColor(0xFF, 0xFF, 0xFF));
 
         // The file is in place, nothing is left beside it.
-        QVERIFY(read(file).startsWith("VESTREL-STANDIN-BACKUP\ndatabase=Sales\n"));
+        const test::media::Media written = test::media::ReadFile(file);
+        QCOMPARE(written.sets.size(), 1);
+        QVERIFY(written.complete && written.sets.first().intact);
+        QCOMPARE(written.sets.first().database, u"Sales"_s);
+        // The server verified the file it wrote, beside the old one, before it took its place.
+        QCOMPARE(job.standin.Verifies().size(), 1);
+        QCOMPARE(job.standin.Verifies().first().disks, QStringList{file + u".vestrel-new"_s});
+        QVERIFY(!job.standin.Backups().first().format);
         QCOMPARE(QDir(job.folder.path()).entryList({u"Sales.bak*"_s}, QDir::Files),
                  QStringList{u"Sales.bak"_s});
         QCOMPARE(Settings.sDataSource, job.standin.ServerName());
@@ -215,6 +224,73 @@ private slots:
         QCOMPARE(job.form.PgBar->value(), 32);
         QCOMPARE(job.form.LblLastUpdate->text(), u"06/12/2026 23.00.00"_s);
         QCOMPARE(job.form.ShpStat(3)->fillColor(), QColor(0xFF, 0xFF, 0));
+    }
+
+    // A backup that is not proven good is a failure: the old file stays, the new one goes.
+    void unprovenBackupsKeepTheOldBackup_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QByteArray>("error");
+        QTest::newRow("no 3014") << u"nofinal"_s << "without the server's confirmation"_ba;
+        QTest::newRow("DONE(ERROR) without an ERROR token")
+            << u"bare error"_s << "without a message saying what went wrong"_ba;
+        QTest::newRow("truncated set") << u"truncate"_s << "Reached the end of the file"_ba;
+        QTest::newRow("damaged set") << u"flip"_s << "Damage to the backup set was detected"_ba;
+    }
+    void unprovenBackupsKeepTheOldBackup() {
+        QFETCH(QString, what);
+        QFETCH(QByteArray, error);
+        StandinScript script;
+        script.omitFinalMessage = what == u"nofinal"_s;
+        script.errorWithoutMessage = what == u"bare error"_s;
+        if (what == u"truncate"_s)
+            script.damageWrittenSet = StandinScript::Damage::Truncate;
+        if (what == u"flip"_s)
+            script.damageWrittenSet = StandinScript::Damage::FlipByte;
+        Job job(script);
+        const QString file = job.folder.file(u"Sales.bak"_s);
+        {
+            QFile old(file);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("the last good backup");
+        }
+        job.form.LblLastUpdate->setText(u"06/12/2026 23.00.00"_s);
+        job.form.CmdBackup->click();
+        QCOMPARE(read(file), "the last good backup"_ba);
+        QCOMPARE(QDir(job.folder.path()).entryList({u"Sales.bak*"_s}, QDir::Files),
+                 QStringList{u"Sales.bak"_s});
+        const QList<QByteArray> log = job.log();
+        QVERIFY2(log.last().startsWith("Errore ") && log.last().contains(error),
+                 log.last().constData());
+        for (const QByteArray& line : log)
+            QVERIFY2(!line.startsWith("oBackupEvent_Complete") && !line.startsWith("Fine Backup"),
+                     line.constData());
+        QCOMPARE(job.form.LblLastUpdate->text(), u"06/12/2026 23.00.00"_s);
+        QCOMPARE(job.form.ShpStat(3)->fillColor(), QColor(0xFF, 0xFF, 0));
+    }
+
+    // A path on the server's own disks cannot be written beside and renamed: the server
+    // writes it WITH FORMAT, so after several runs it holds the newest backup alone.
+    void aRemoteTargetHoldsTheNewestBackupAlone() {
+        Job job;
+        const QString name = u"remote-disk.bak"_s; // relative: a place only the server knows
+        job.form.TxtPath->setText(name);
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(job.folder.path());
+        for (int run = 0; run < 3; ++run) {
+            job.clock.advanceSeconds(3600);
+            job.form.CmdBackup->click();
+            QVERIFY2(job.log().last() == " ", job.log().last().constData());
+        }
+        QDir::setCurrent(cwd);
+        QCOMPARE(job.standin.Backups().size(), 3);
+        for (const test::BackupStatement& statement : job.standin.Backups()) {
+            QCOMPARE(statement.disks, QStringList{name});
+            QVERIFY(statement.format && statement.init);
+        }
+        const test::media::Media written = test::media::ReadFile(job.folder.file(name));
+        QCOMPARE(written.sets.size(), 1);
+        QVERIFY(written.complete && written.sets.first().intact);
+        QCOMPARE(job.standin.Verifies().last().file, 1);
     }
 
     void namesReachTheServerQuoted() {

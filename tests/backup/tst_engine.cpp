@@ -2,6 +2,7 @@
 // the failures the job has to report, and the quoting of names on the wire.
 #include "backup/sqldmo.h"
 #include "platform/error.h"
+#include "support/tds/media.h"
 #include "support/tds/standin.h"
 
 #include <QFile>
@@ -18,6 +19,7 @@ using vestrel::Error;
 using vestrel::SQLServer;
 using vestrel::test::StandinScript;
 using vestrel::test::TdsStandin;
+namespace media = vestrel::test::media;
 
 namespace {
 
@@ -89,7 +91,12 @@ private slots:
     void refusedBeforeSending_data();
     void refusedBeforeSending();
     void unsubscribedSinkIsNotCalled();
-    void cleanEndWithoutFinalMessageStillCompletes();
+    void unprovenBackupsFail_data();
+    void unprovenBackupsFail();
+    void checksumWhereTheServerHasIt_data();
+    void checksumWhereTheServerHasIt();
+    void formatMediaLeavesTheNewSetAlone_data();
+    void formatMediaLeavesTheNewSetAlone();
     void quitDoesNotCutTheWaitShort();
     void backupReleasedFromItsOwnEvent();
     void clientIsInstalled();
@@ -119,7 +126,10 @@ void TestEngine::fullBackupDeliversEventsInOrderBeforeReturning() {
 
     QCOMPARE(sink.percents, (QList<int>{10, 21, 32, 43, 54, 65, 76, 87, 100}));
     QCOMPARE(sink.log.first(), u"P 10 10 percent processed."_s);
+    // Complete comes once, after the verification, with the server's words for both.
     QVERIFY2(sink.log.last().startsWith(u"C BACKUP DATABASE successfully processed"_s),
+             qPrintable(sink.log.last()));
+    QVERIFY2(sink.log.last().endsWith(u"MB/sec). The backup set on file 1 is valid."_s),
              qPrintable(sink.log.last()));
     QCOMPARE(sink.log.size(), 10);
     QVERIFY(!sink.onCallerThread.contains(false));
@@ -128,15 +138,23 @@ void TestEngine::fullBackupDeliversEventsInOrderBeforeReturning() {
     QCOMPARE(standin.Backups().first().database, u"Sales"_s);
     QCOMPARE(standin.Backups().first().disks, QStringList{path});
     QCOMPARE(standin.Backups().first().stats, 10);
-    const QByteArray written = Contents(path);
-    QVERIFY(written.startsWith("VESTREL-STANDIN-BACKUP\ndatabase=Sales\nstripe=1/1\n"));
-    QCOMPARE(written.size(), qsizetype(49 + 8 * 1024));
+    QCOMPARE(standin.Verifies().size(), 1);
+    QCOMPARE(standin.Verifies().first().disks, QStringList{path});
+    media::Media written = media::ReadFile(path);
+    QCOMPARE(written.sets.size(), 1);
+    QVERIFY(written.complete && written.sets.first().intact);
+    QCOMPARE(written.sets.first().database, u"Sales"_s);
 
-    // The same connection serves a second backup.
+    // The same connection serves a second backup. Without FormatMedia the server appends a
+    // set, as SQL Server does by default, and the new set is the one verified.
     Recorder again;
     backup.SetEvents(&again);
     backup.SQLBackup(server);
     QCOMPARE(again.percents.size(), 9);
+    QVERIFY2(again.log.last().endsWith(u"The backup set on file 2 is valid."_s),
+             qPrintable(again.log.last()));
+    QCOMPARE(standin.Verifies().last().file, 2);
+    QCOMPARE(media::ReadFile(path).sets.size(), 2);
 
     // Releasing the server object ends the connection.
     QCOMPARE(standin.OpenConnections(), 1);
@@ -382,14 +400,123 @@ void TestEngine::unsubscribedSinkIsNotCalled() {
     QCOMPARE(sink.percents, (QList<int>{10, 21}));
 }
 
-void TestEngine::cleanEndWithoutFinalMessageStillCompletes() {
+void TestEngine::unprovenBackupsFail_data() {
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("no 3014") << u"nofinal"_s
+                             << u"The backup of [Sales] ended without the server's confirmation "
+                                u"(message 3014): the backup cannot be trusted."_s;
+    QTest::newRow("DONE(ERROR) without an ERROR token")
+        << u"bare error"_s
+        << u"BACKUP DATABASE failed: the server reported an error without a message saying what "
+           u"went wrong."_s;
+    QTest::newRow("truncated set") << u"truncate"_s
+                                   << u"The backup was written but its verification failed: "
+                                      u"Read on \"%1\" failed: 38(Reached the end of the file.) "
+                                      u"VERIFY DATABASE is terminating abnormally."_s;
+    QTest::newRow("damaged set") << u"flip"_s
+                                 << u"The backup was written but its verification failed: Damage "
+                                    u"to the backup set was detected. VERIFY DATABASE is "
+                                    u"terminating abnormally."_s;
+}
+
+void TestEngine::unprovenBackupsFail() {
+    QFETCH(QString, what);
+    QFETCH(QString, expected);
     StandinScript script;
-    script.omitFinalMessage = true;
-    SalesBackup run(script, dir_.filePath(u"nofinal.bak"_s));
-    run.backup.SQLBackup(run.server);
+    script.omitFinalMessage = what == u"nofinal"_s;
+    script.errorWithoutMessage = what == u"bare error"_s;
+    if (what == u"truncate"_s)
+        script.damageWrittenSet = StandinScript::Damage::Truncate;
+    if (what == u"flip"_s)
+        script.damageWrittenSet = StandinScript::Damage::FlipByte;
+    const QString path = dir_.filePath(what + u".bak"_s);
+    SalesBackup run(script, path);
+    QCOMPARE(ErrorOf([&] { run.backup.SQLBackup(run.server); }), expected.arg(path));
     QCOMPARE(run.sink.percents.last(), 100);
-    QCOMPARE(run.sink.log.filter(QRegularExpression(u"^C "_s)).size(), 1);
-    QVERIFY(run.sink.log.last().startsWith(u"C "_s));
+    QVERIFY2(run.sink.log.filter(QRegularExpression(u"^C "_s)).isEmpty(),
+             "no Complete for a backup that is not proven");
+    // Verification is asked only of a backup the server confirmed.
+    QCOMPARE(run.standin.Verifies().size(), what == u"truncate"_s || what == u"flip"_s ? 1 : 0);
+}
+
+void TestEngine::checksumWhereTheServerHasIt_data() {
+    QTest::addColumn<bool>("sqlServer2000");
+    QTest::addColumn<QString>("verified");
+    QTest::newRow("SQL Server 2022") << false << u"The backup set on file 1 is valid."_s;
+    QTest::newRow("SQL Server 2000, TDS 7.1") << true << u"The backup set is valid."_s;
+}
+
+void TestEngine::checksumWhereTheServerHasIt() {
+    QFETCH(bool, sqlServer2000);
+    QFETCH(QString, verified);
+    StandinScript script;
+    script.sqlServer2000 = sqlServer2000;
+    const QString path = dir_.filePath(u"checksum%1.bak"_s.arg(sqlServer2000));
+    SalesBackup run(script, path);
+    QCOMPARE(ErrorOf([&] { run.backup.SQLBackup(run.server); }), QString());
+    QCOMPARE(run.sink.percents.size(), 9);
+    QVERIFY2(run.sink.log.last().endsWith(u"MB/sec). "_s + verified),
+             qPrintable(run.sink.log.last()));
+    QCOMPARE(run.standin.Backups().size(), 1);
+    QCOMPARE(run.standin.Backups().first().checksum, !sqlServer2000);
+    QCOMPARE(run.standin.Verifies().first().checksum, !sqlServer2000);
+    QCOMPARE(media::ReadFile(path).sets.value(0).checksum, !sqlServer2000);
+}
+
+void TestEngine::formatMediaLeavesTheNewSetAlone_data() {
+    QTest::addColumn<bool>("format");
+    QTest::addColumn<QByteArray>("before"); // what the file holds before the first run
+    QTest::addColumn<int>("sets");          // after three runs
+    QTest::addColumn<QString>("firstError");
+    const QString refused = u"The media family on device '%1' is incorrectly formed. SQL Server "
+                            u"cannot process this media family. BACKUP DATABASE is terminating "
+                            u"abnormally."_s;
+    QTest::newRow("appended by default") << false << QByteArray() << 3 << QString();
+    QTest::newRow("FORMAT") << true << QByteArray() << 1 << QString();
+    QTest::newRow("not media, FORMAT") << true << "some other file"_ba << 1 << QString();
+    QTest::newRow("not media, refused") << false << "some other file"_ba << 2 << refused;
+    // A media file whose last set was cut short: appending is refused, FORMAT starts anew.
+    const QByteArray cut = media::Header("0123456789abcdef", 1, 1) + media::SetLine(1, 4096, 0) +
+                           media::SetContentsStart(u"Sales"_s, 1, 1, true);
+    QTest::newRow("cut media, FORMAT") << true << cut << 1 << QString();
+    QTest::newRow("cut media, refused")
+        << false << cut << 2
+        << u"The backup data at the end of '%1' is incorrectly formatted. Backup sets on the "
+           u"media might be damaged and unusable. To determine the backup sets on the media, use "
+           u"RESTORE HEADERONLY. To determine the usability of the backup sets, run RESTORE "
+           u"VERIFYONLY. If all of the backup sets are incomplete, reformat the media using "
+           u"BACKUP WITH FORMAT, which destroys all the backup sets. BACKUP DATABASE is "
+           u"terminating abnormally."_s;
+}
+
+void TestEngine::formatMediaLeavesTheNewSetAlone() {
+    QFETCH(bool, format);
+    QFETCH(QByteArray, before);
+    QFETCH(int, sets);
+    QFETCH(QString, firstError);
+    const QString path =
+        dir_.filePath(u"format-%1.bak"_s.arg(QString::fromUtf8(QTest::currentDataTag())));
+    if (!before.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(before);
+    }
+    SalesBackup run({}, path);
+    run.backup.FormatMedia = format;
+    QCOMPARE(ErrorOf([&] { run.backup.SQLBackup(run.server); }), firstError.arg(path));
+    if (!firstError.isEmpty()) {
+        QCOMPARE(Contents(path), before); // refused before a byte was written
+        QFile::remove(path);
+    }
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(ErrorOf([&] { run.backup.SQLBackup(run.server); }), QString());
+    const media::Media written = media::ReadFile(path);
+    QCOMPARE(written.sets.size(), sets);
+    QCOMPARE(written.sets.last().position, sets);
+    QCOMPARE(run.standin.Verifies().last().file, sets);
+    QCOMPARE(run.standin.Backups().last().format, format);
+    QCOMPARE(run.standin.Backups().last().init, format);
 }
 
 void TestEngine::quitDoesNotCutTheWaitShort() {

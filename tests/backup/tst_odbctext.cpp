@@ -24,6 +24,9 @@ private slots:
     void unpassableCredentialsAreRefused();
     void statementRoundTripsThroughTsqlRules_data();
     void statementRoundTripsThroughTsqlRules();
+    void standinParserRefusals_data();
+    void standinParserRefusals();
+    void serverMessagesAsText();
     void thisMachine_data();
     void thisMachine();
     void fileListEntriesParseBack_data();
@@ -68,12 +71,20 @@ void TestOdbcText::connectionStrings_data() {
     QTest::newRow("freetds kerberos")
         << u"FreeTDS"_s << u"db"_s << QString() << true
         << u"Driver={FreeTDS};APP=Vestrel;Server={db};TDS_Version=7.4;Trusted_Connection=Yes;"_s;
+    // Driver 18 encrypts and validates the certificate by default, 17 takes the same keywords:
+    // both encrypt and accept the server's own certificate, as FreeTDS does.
     QTest::newRow("microsoft")
         << u"ODBC Driver 18 for SQL Server"_s << u"localhost,1500"_s << u"sa"_s << false
-        << u"Driver={ODBC Driver 18 for SQL Server};APP=Vestrel;Server={127.0.0.1,1500};UID={sa};PWD={p}};x};"_s;
+        << u"Driver={ODBC Driver 18 for SQL Server};APP=Vestrel;Server={127.0.0.1,1500};UID={sa};PWD={p}};x};Encrypt=yes;TrustServerCertificate=yes;"_s;
     QTest::newRow("microsoft integrated")
         << u"ODBC Driver 18 for SQL Server"_s << u"db"_s << u"ignored"_s << true
-        << u"Driver={ODBC Driver 18 for SQL Server};APP=Vestrel;Server={db};Trusted_Connection=Yes;"_s;
+        << u"Driver={ODBC Driver 18 for SQL Server};APP=Vestrel;Server={db};Trusted_Connection=Yes;Encrypt=yes;TrustServerCertificate=yes;"_s;
+    QTest::newRow("microsoft 17")
+        << u"ODBC Driver 17 for SQL Server"_s << u"db"_s << u"sa"_s << false
+        << u"Driver={ODBC Driver 17 for SQL Server};APP=Vestrel;Server={db};UID={sa};PWD={p}};x};Encrypt=yes;TrustServerCertificate=yes;"_s;
+    QTest::newRow("native client 11")
+        << u"SQL Server Native Client 11.0"_s << u"db"_s << u"sa"_s << false
+        << u"Driver={SQL Server Native Client 11.0};APP=Vestrel;Server={db};UID={sa};PWD={p}};x};"_s;
 }
 
 void TestOdbcText::connectionStrings() {
@@ -125,21 +136,88 @@ void TestOdbcText::unpassableCredentialsAreRefused() {
 void TestOdbcText::statementRoundTripsThroughTsqlRules_data() {
     QTest::addColumn<QString>("database");
     QTest::addColumn<QStringList>("files");
-    QTest::newRow("plain") << u"Sales"_s << QStringList{u"C:\\b\\s.bak"_s};
-    QTest::newRow("hostile") << u"]]; --[x"_s << QStringList{u"'';--/*"_s, u"b'"_s};
+    QTest::addColumn<bool>("checksum");
+    QTest::addColumn<bool>("format");
+    QTest::addColumn<QString>("options");
+    QTest::newRow("plain") << u"Sales"_s << QStringList{u"C:\\b\\s.bak"_s} << false << false
+                           << u" WITH STATS = 10"_s;
+    QTest::newRow("checksum") << u"Sales"_s << QStringList{u"s.bak"_s} << true << false
+                              << u" WITH STATS = 10, CHECKSUM"_s;
+    QTest::newRow("format") << u"Sales"_s << QStringList{u"s.bak"_s} << false << true
+                            << u" WITH STATS = 10, FORMAT, INIT"_s;
+    QTest::newRow("hostile") << u"]]; --[x"_s << QStringList{u"'';--/*"_s, u"b'"_s} << true << true
+                             << u" WITH STATS = 10, FORMAT, INIT, CHECKSUM"_s;
 }
 
 void TestOdbcText::statementRoundTripsThroughTsqlRules() {
     QFETCH(QString, database);
     QFETCH(QStringList, files);
-    const QString statement = odbc::BackupStatement(database, files);
-    QVERIFY(statement.endsWith(u" WITH STATS = 10"_s));
+    QFETCH(bool, checksum);
+    QFETCH(bool, format);
+    QFETCH(QString, options);
+    const QString statement = odbc::BackupStatement(database, files, {checksum, format});
+    QVERIFY2(statement.endsWith(options), qPrintable(statement));
     vestrel::test::BackupStatement parsed;
     QString near;
     QVERIFY2(vestrel::test::ParseBackup(statement, &parsed, &near), qPrintable(near));
     QCOMPARE(parsed.database, database);
     QCOMPARE(parsed.disks, files);
     QCOMPARE(parsed.stats, 10);
+    QCOMPARE(parsed.checksum, checksum);
+    QCOMPARE(parsed.format, format);
+    QCOMPARE(parsed.init, format);
+
+    const QString verify = odbc::VerifyStatement(files, 3, checksum);
+    vestrel::test::VerifyStatement parsedVerify;
+    vestrel::test::ParseError error;
+    QVERIFY2(vestrel::test::ParseVerifyOnly(verify, &parsedVerify, &error), qPrintable(error.text));
+    QCOMPARE(parsedVerify.disks, files);
+    QCOMPARE(parsedVerify.file, 3);
+    QCOMPARE(parsedVerify.checksum, checksum);
+}
+
+// The stand-in refuses what SQL Server refuses, with its numbers and texts.
+void TestOdbcText::standinParserRefusals_data() {
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("unknown BACKUP option")
+        << u"BACKUP DATABASE [a] TO DISK = N'x' WITH STATS, Verify"_s << 155
+        << u"'Verify' is not a recognized BACKUP option."_s;
+    QTest::newRow("unknown RESTORE option")
+        << u"RESTORE VERIFYONLY FROM DISK = N'x' WITH FORMAT"_s << 155
+        << u"'FORMAT' is not a recognized RESTORE option."_s;
+    QTest::newRow("FILE without a number")
+        << u"RESTORE VERIFYONLY FROM DISK = N'x' WITH FILE = N'1'"_s << 102
+        << u"Incorrect syntax near '1'."_s;
+    QTest::newRow("option missing") << u"BACKUP DATABASE [a] TO DISK = N'x' WITH"_s << 102
+                                    << u"Incorrect syntax near 'WITH'."_s;
+    QTest::newRow("no disk") << u"BACKUP DATABASE [a] TO N'x'"_s << 102
+                             << u"Incorrect syntax near 'x'."_s;
+}
+
+void TestOdbcText::standinParserRefusals() {
+    QFETCH(QString, statement);
+    vestrel::test::ParseError error;
+    vestrel::test::BackupStatement backup;
+    vestrel::test::VerifyStatement verify;
+    QVERIFY(vestrel::test::IsBackup(statement)
+                ? !vestrel::test::ParseBackup(statement, &backup, &error)
+                : !vestrel::test::ParseVerifyOnly(statement, &verify, &error));
+    QTEST(error.number, "number");
+    QTEST(error.text, "text");
+}
+
+void TestOdbcText::serverMessagesAsText() {
+    // The set's position from 4035, whatever digits the names hold.
+    QCOMPARE(odbc::BackupSetPosition(
+                 u"Processed 298 pages for database 'Sales2', file 'Sales_1' on file 12."_s),
+             12);
+    QCOMPARE(odbc::BackupSetPosition(u"Processed 298 pages."_s), 0);
+    QCOMPARE(odbc::MajorVersion(u"09.00.1399"_s), 9);
+    QCOMPARE(odbc::MajorVersion(u"08.00.2039"_s), 8);
+    QCOMPARE(odbc::MajorVersion(u"16.00.4096"_s), 16);
+    QCOMPARE(odbc::MajorVersion(QString()), 0);
 }
 
 void TestOdbcText::thisMachine_data() {

@@ -1,5 +1,7 @@
 #include "support/tds/standin.h"
 
+#include "support/tds/media.h"
+
 #include <QFile>
 #include <arpa/inet.h>
 #include <chrono>
@@ -34,9 +36,13 @@ qint64 NowNs() {
         .count();
 }
 
-// Token stream of one reply, little-endian as TDS wants it.
+// Token stream of one reply, little-endian as TDS wants it. TDS 7.1 (SQL Server 2000) has
+// smaller fields in two tokens: a 2-byte line number in INFO and ERROR, a 4-byte row count in
+// DONE, DONEPROC and DONEINPROC (7.2 made them 4 and 8 bytes).
 class Tokens {
 public:
+    explicit Tokens(bool tds71 = false) : tds71(tds71) {}
+
     void U8(quint8 v) { data.append(char(v)); }
     void U16(quint16 v) {
         U8(v & 0xff);
@@ -66,7 +72,10 @@ public:
         body.UsVarchar(text);
         body.BVarchar(u"STANDIN"_s);
         body.BVarchar(QString());
-        body.U32(1); // line
+        if (tds71)
+            body.U16(1); // line
+        else
+            body.U32(1);
         U8(error ? 0xAA : 0xAB);
         U16(quint16(body.data.size()));
         data += body.data;
@@ -75,8 +84,9 @@ public:
         U8(0xFD);
         U16(status);
         U16(0xC1); // current command: nothing in particular
-        U32(0);
-        U32(0);
+        U32(0);    // row count
+        if (!tds71)
+            U32(0);
     }
     void EnvChange(quint8 type, const QString& now, const QString& before) {
         Tokens body;
@@ -90,13 +100,20 @@ public:
     void LoginAck() {
         Tokens body;
         body.U8(1);
-        body.data.append("\x74\x00\x00\x04", 4); // TDS 7.4
-        body.BVarchar(u"Microsoft SQL Server"_s);
-        body.data.append("\x10\x00\x10\x00", 4);
+        if (tds71) {
+            body.data.append("\x71\x00\x00\x01", 4); // TDS 7.1
+            body.BVarchar(u"Microsoft SQL Server"_s);
+            body.data.append("\x08\x00\x07\xf7", 4); // 8.00.2039, SQL Server 2000 SP4
+        } else {
+            body.data.append("\x74\x00\x00\x04", 4); // TDS 7.4
+            body.BVarchar(u"Microsoft SQL Server"_s);
+            body.data.append("\x10\x00\x10\x00", 4);
+        }
         U8(0xAD);
         U16(quint16(body.data.size()));
         data += body.data;
     }
+    bool tds71 = false;
     QByteArray data;
 };
 
@@ -129,6 +146,7 @@ struct TdsStandin::State {
     QList<SeenLogin> logins;
     QStringList batches;
     QList<BackupStatement> backups;
+    QList<VerifyStatement> verifies;
     QList<qint64> progressSent;
     std::unique_ptr<TdsTlsLayer> tls; // between each client and Serve unless NotSupported
 
@@ -221,11 +239,11 @@ struct TdsStandin::State {
             else if (type == kSqlBatch)
                 keep = Batch(fd, payload);
             else if (type == kAttention) {
-                Tokens t;
+                Tokens t = Reply();
                 t.Done(kDoneAttn);
                 keep = Send(fd, t.data, true);
             } else {
-                Tokens t;
+                Tokens t = Reply();
                 t.Done(kDoneFinal);
                 keep = Send(fd, t.data, true);
             }
@@ -237,6 +255,9 @@ struct TdsStandin::State {
         shutdown(fd, SHUT_RDWR);
         close(fd);
     }
+
+    // A reply in the token layouts of the TDS version the stand-in plays.
+    Tokens Reply() const { return Tokens(script.sqlServer2000); }
 
     bool Prelogin(int fd) {
         QByteArray reply;
@@ -273,7 +294,7 @@ struct TdsStandin::State {
             changed.wait(lock, [&] { return stopping; });
             return false;
         }
-        Tokens t;
+        Tokens t = Reply();
         if (login.password != script.password) {
             t.Message(true, 18456, 14, u"Login failed for user '%1'."_s.arg(login.user));
             t.Done(kDoneError);
@@ -289,7 +310,9 @@ struct TdsStandin::State {
     bool Batch(int fd, const QByteArray& p) {
         if (p.size() < 4)
             return false;
-        const quint32 headers = quint32(U16At(p, 0)) | quint32(U16At(p, 2)) << 16;
+        // ALL_HEADERS came with TDS 7.2: a 7.1 batch is the text alone.
+        const quint32 headers =
+            script.sqlServer2000 ? 0 : quint32(U16At(p, 0)) | quint32(U16At(p, 2)) << 16;
         const QString text = Utf16At(p, int(headers), int((p.size() - headers) / 2));
         {
             std::lock_guard lock(mutex);
@@ -297,21 +320,23 @@ struct TdsStandin::State {
         }
         if (IsBackup(text))
             return RunBackup(fd, text);
-        Tokens t;
+        if (IsVerifyOnly(text))
+            return RunVerifyOnly(fd, text);
+        Tokens t = Reply();
         t.Done(kDoneFinal);
         return Send(fd, t.data, true);
     }
 
     bool Fail(int fd, const QList<std::pair<int, QString>>& errors) {
-        Tokens t;
+        Tokens t = Reply();
         for (const auto& [number, text] : errors)
-            t.Message(true, number, number == 102 ? 15 : 16, text);
+            t.Message(true, number, number == 102 || number == 155 ? 15 : 16, text);
         t.Done(kDoneError);
         return Send(fd, t.data, true);
     }
 
     bool Info(int fd, int number, const QString& text) {
-        Tokens t;
+        Tokens t = Reply();
         t.Message(false, number, 0, text);
         t.Done(kDoneMore);
         if (number == 3211) {
@@ -330,12 +355,106 @@ struct TdsStandin::State {
         changed.wait(lock, [&] { return resumed || stopping; });
     }
 
+    // Options SQL Server 2000 does not know (they came with 2005).
+    bool RefusedBy2000(int fd, const QStringList& options, const QString& kind) {
+        static const QStringList newer = {
+            u"CHECKSUM"_s,  u"NO_CHECKSUM"_s, u"CONTINUE_AFTER_ERROR"_s, u"STOP_ON_ERROR"_s,
+            u"COPY_ONLY"_s, u"COMPRESSION"_s, u"NO_COMPRESSION"_s};
+        for (const QString& option : options)
+            if (newer.contains(option)) {
+                Fail(fd, {{155, u"'%1' is not a recognized %2 option."_s.arg(option, kind)}});
+                return true;
+            }
+        return false;
+    }
+
+    // Where a disk's new backup set goes: what is kept of the file before it, and its position.
+    struct Placement {
+        QByteArray keep;
+        int position = 1;
+    };
+
+    // SQL Server's rules for the media on each disk: FORMAT writes a new media header, INIT
+    // keeps the header and overwrites the sets, NOINIT (the default) appends a set to the
+    // media; a missing or empty file becomes a new media; anything else is refused. Returns
+    // the errors, or none with `placements` filled in.
+    QList<std::pair<int, QString>> PlaceBackup(const BackupStatement& statement,
+                                               std::vector<Placement>* placements) {
+        const QByteArray mediaSetId = media::NewMediaSetId();
+        const int families = int(statement.disks.size());
+        for (int i = 0; i < families; ++i) {
+            const QString& disk = statement.disks[i];
+            QFile file(disk);
+            QByteArray data;
+            if (file.exists() && file.open(QIODevice::ReadOnly))
+                data = file.readAll();
+            const media::Media existing = media::Read(data);
+            Placement placement;
+            if (statement.format || data.isEmpty()) {
+                placement.keep = media::Header(mediaSetId, i + 1, families);
+            } else if (!existing.isMedia) {
+                return {{3241, u"The media family on device '%1' is incorrectly formed. SQL "
+                               u"Server cannot process this media family."_s.arg(disk)}};
+            } else if (existing.families != families) {
+                return {{3132, u"The media set has %1 media families but only %2 are provided. "
+                               u"All members must be provided."_s.arg(existing.families)
+                                   .arg(families)}};
+            } else if (statement.init) {
+                placement.keep = data.left(existing.headerLength);
+            } else if (!existing.complete) {
+                if (script.sqlServer2000)
+                    return {{3266, u"The backup data in '%1' is incorrectly formatted. Backups "
+                                   u"cannot be appended, but existing backup sets may still be "
+                                   u"usable."_s.arg(disk)}};
+                return {{3266, u"The backup data at the end of '%1' is incorrectly formatted. "
+                               u"Backup sets on the media might be damaged and unusable. To "
+                               u"determine the backup sets on the media, use RESTORE "
+                               u"HEADERONLY. To determine the usability of the backup sets, "
+                               u"run RESTORE VERIFYONLY. If all of the backup sets are "
+                               u"incomplete, reformat the media using BACKUP WITH FORMAT, which "
+                               u"destroys all the backup sets."_s.arg(disk)}};
+            } else {
+                placement.keep = data.left(existing.endOffset);
+                placement.position =
+                    existing.sets.isEmpty() ? 1 : existing.sets.last().position + 1;
+            }
+            placements->push_back(placement);
+        }
+        return {};
+    }
+
+    // Fills in the finished set's line and closes the media; then damages it when told to.
+    bool FinishSet(const QString& disk, const Placement& placement) {
+        QFile file(disk);
+        if (!file.open(QIODevice::ReadWrite))
+            return false;
+        QByteArray data = file.readAll();
+        const qint64 lineAt = placement.keep.size();
+        const qint64 contentsAt = lineAt + media::SetLine(0, 0, 0).size();
+        const QByteArray contents = data.mid(contentsAt);
+        file.seek(lineAt);
+        file.write(media::SetLine(placement.position, contents.size(), media::Crc32(contents)));
+        file.seek(file.size());
+        file.write(media::EndMarker());
+        if (script.damageWrittenSet == StandinScript::Damage::Truncate) {
+            file.resize(contentsAt + contents.size() / 2);
+        } else if (script.damageWrittenSet == StandinScript::Damage::FlipByte) {
+            const qint64 at = contentsAt + contents.size() / 2;
+            file.seek(at);
+            const char byte = char(contents.at(contents.size() / 2) ^ 0x01);
+            file.write(&byte, 1);
+        }
+        return true;
+    }
+
     bool RunBackup(int fd, const QString& text) {
         const QString terminating = u"BACKUP DATABASE is terminating abnormally."_s;
         BackupStatement statement;
-        QString near;
-        if (!ParseBackup(text, &statement, &near))
-            return Fail(fd, {{102, u"Incorrect syntax near '%1'."_s.arg(near)}});
+        ParseError parseError;
+        if (!ParseBackup(text, &statement, &parseError))
+            return Fail(fd, {{parseError.number, parseError.text}});
+        if (script.sqlServer2000 && RefusedBy2000(fd, statement.options, u"BACKUP"_s))
+            return true;
         {
             std::lock_guard lock(mutex);
             backups << statement;
@@ -344,6 +463,12 @@ struct TdsStandin::State {
             return Fail(fd, {{911, u"Database '%1' does not exist. Make sure that the name is "
                                    u"entered correctly."_s.arg(statement.database)},
                              {3013, terminating}});
+        std::vector<Placement> placements;
+        QList<std::pair<int, QString>> refused = PlaceBackup(statement, &placements);
+        if (!refused.isEmpty()) {
+            refused.append({3013, terminating});
+            return Fail(fd, refused);
+        }
         std::vector<std::unique_ptr<QFile>> files;
         for (const QString& disk : statement.disks) {
             auto file = std::make_unique<QFile>(disk);
@@ -355,9 +480,10 @@ struct TdsStandin::State {
             files.push_back(std::move(file));
         }
         for (size_t i = 0; i < files.size(); ++i) {
-            files[i]->write("VESTREL-STANDIN-BACKUP\ndatabase=" + statement.database.toUtf8() +
-                            "\nstripe=" + QByteArray::number(qulonglong(i + 1)) + "/" +
-                            QByteArray::number(qulonglong(files.size())) + "\n");
+            files[i]->write(placements[i].keep);
+            files[i]->write(media::SetLine(0, 0, 0));
+            files[i]->write(media::SetContentsStart(statement.database, int(i + 1),
+                                                    int(files.size()), statement.checksum));
             files[i]->flush();
         }
         const QByteArray page(1024, '\x5a');
@@ -380,17 +506,26 @@ struct TdsStandin::State {
             HoldIfPaused(percent);
         }
         const int pages = 8 * int(files.size());
+        const int position = placements.front().position;
         if (!Info(fd, 4035,
-                  u"Processed %1 pages for database '%2', file '%2' on file 1."_s.arg(pages).arg(
-                      statement.database)) ||
+                  u"Processed %1 pages for database '%2', file '%2' on file %3."_s.arg(pages)
+                      .arg(statement.database)
+                      .arg(position)) ||
             !Info(fd, 4035,
-                  u"Processed 1 pages for database '%1', file '%1_log' on file 1."_s.arg(
-                      statement.database)) ||
+                  u"Processed 1 pages for database '%1', file '%1_log' on file %2."_s
+                      .arg(statement.database)
+                      .arg(position)) ||
             !Info(fd, 3211, u"100 percent processed."_s))
             return false;
         for (auto& file : files)
             file->close();
-        Tokens t;
+        for (size_t i = 0; i < files.size(); ++i)
+            FinishSet(statement.disks[int(i)], placements[i]);
+        Tokens t = Reply();
+        if (script.errorWithoutMessage) {
+            t.Done(kDoneError);
+            return Send(fd, t.data, true);
+        }
         if (script.omitFinalMessage) {
             t.Done(kDoneFinal);
             return Send(fd, t.data, true);
@@ -398,6 +533,80 @@ struct TdsStandin::State {
         t.Message(false, 3014, 0,
                   u"BACKUP DATABASE successfully processed %1 pages in 0.010 seconds (1.000 "
                   u"MB/sec)."_s.arg(pages + 1));
+        t.Done(kDoneFinal);
+        return Send(fd, t.data, true);
+    }
+
+    // RESTORE VERIFYONLY: the chosen backup set (FILE = n, the first when not given) must be
+    // whole on every disk of its media set, and its contents must match their CRC.
+    bool RunVerifyOnly(int fd, const QString& text) {
+        const QString terminating = u"VERIFY DATABASE is terminating abnormally."_s;
+        VerifyStatement statement;
+        ParseError parseError;
+        if (!ParseVerifyOnly(text, &statement, &parseError))
+            return Fail(fd, {{parseError.number, parseError.text}});
+        if (script.sqlServer2000 && RefusedBy2000(fd, statement.options, u"RESTORE"_s))
+            return true;
+        {
+            std::lock_guard lock(mutex);
+            verifies << statement;
+        }
+        const int families = int(statement.disks.size());
+        for (const QString& disk : statement.disks) {
+            if (!QFile::exists(disk))
+                return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
+                                        u"error 2(The system cannot find the file "
+                                        u"specified.)."_s.arg(disk)},
+                                 {3013, terminating}});
+            const media::Media found = media::ReadFile(disk);
+            if (!found.isMedia)
+                return Fail(fd, {{3241, u"The media family on device '%1' is incorrectly "
+                                        u"formed. SQL Server cannot process this media "
+                                        u"family."_s.arg(disk)},
+                                 {3013, terminating}});
+            if (found.families != families)
+                return Fail(fd,
+                            {{3132, u"The media set has %1 media families but only %2 are "
+                                    u"provided. All members must be provided."_s.arg(found.families)
+                                        .arg(families)},
+                             {3013, terminating}});
+            const auto set = std::find_if(found.sets.begin(), found.sets.end(),
+                                          [&](auto& s) { return s.position == statement.file; });
+            const bool unfinished = !found.sets.isEmpty() && found.sets.last().truncated;
+            if (set == found.sets.end() && unfinished)
+                return Fail(fd, {{3203, u"Read on \"%1\" failed: 38(Reached the end of the "
+                                        u"file.)"_s.arg(disk)},
+                                 {3013, terminating}});
+            if (set == found.sets.end())
+                return Fail(
+                    fd,
+                    {{4038,
+                      u"Cannot find file ID %1 on device '%2'."_s.arg(statement.file).arg(disk)},
+                     {3013, terminating}});
+            const bool last = set + 1 == found.sets.end();
+            if (set->truncated || (last && !found.complete))
+                return Fail(fd, {{3203, u"Read on \"%1\" failed: 38(Reached the end of the "
+                                        u"file.)"_s.arg(disk)},
+                                 {3013, terminating}});
+            if (statement.checksum && !set->checksum)
+                return Fail(fd, {{3187, u"RESTORE WITH CHECKSUM cannot be specified because "
+                                        u"the backup set does not contain checksum "
+                                        u"information."_s},
+                                 {3013, terminating}});
+            if (!set->intact) {
+                if (set->checksum && !statement.noChecksum)
+                    return Fail(fd, {{3189, u"Damage to the backup set was detected."_s},
+                                     {3013, terminating}});
+                return Fail(fd, {{3242, u"The file on device '%1' is not a valid Microsoft "
+                                        u"Tape Format backup set."_s.arg(disk)},
+                                 {3013, terminating}});
+            }
+        }
+        Tokens t = Reply();
+        t.Message(false, 3262, 0,
+                  script.sqlServer2000
+                      ? u"The backup set is valid."_s
+                      : u"The backup set on file %1 is valid."_s.arg(statement.file));
         t.Done(kDoneFinal);
         return Send(fd, t.data, true);
     }
@@ -467,6 +676,11 @@ QStringList TdsStandin::Batches() const {
 QList<BackupStatement> TdsStandin::Backups() const {
     std::lock_guard lock(state_->mutex);
     return state_->backups;
+}
+
+QList<VerifyStatement> TdsStandin::Verifies() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->verifies;
 }
 
 QList<qint64> TdsStandin::ProgressSentNs() const {

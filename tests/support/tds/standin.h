@@ -20,7 +20,14 @@ struct StandinScript {
     int progressDelayMs = 0;                     // sleep before each progress message
     bool omitFinalMessage = false;               // end cleanly without the 3014 message
     int pauseAtPercent = -1;                     // wait for Resume() after sending this percent
-    bool sqlServer2000 = false; // plays SQL Server 2000 / MSDE: TDS 7.1 and its BACKUP options
+    // Plays SQL Server 2000 / MSDE (8.00.2039): LOGINACK with TDS 7.1 and 7.1's token
+    // layouts, no CHECKSUM among the BACKUP and RESTORE options.
+    bool sqlServer2000 = false;
+    bool errorWithoutMessage = false; // end the backup with DONE(ERROR) and no ERROR token
+    // After writing a backup set, damage it on disk (as a failing disk or a lost write would),
+    // then report the backup as done.
+    enum class Damage { None, Truncate, FlipByte };
+    Damage damageWrittenSet = Damage::None;
     StandinEncryption encryption = StandinEncryption::Off; // answered to PRELOGIN's ENCRYPTION
 };
 
@@ -32,7 +39,8 @@ struct SeenLogin {
 };
 
 // A TDS 7.4 server on 127.0.0.1 with an ephemeral port, on its own threads. It answers a
-// BACKUP DATABASE by writing the files it names and sending SQL Server's messages.
+// BACKUP DATABASE by writing the media files it names (support/tds/media.h) with SQL Server's
+// rules for media sets and its messages, and RESTORE VERIFYONLY by checking them.
 class TdsStandin {
 public:
     explicit TdsStandin(StandinScript script = {});
@@ -44,11 +52,12 @@ public:
     QString ServerName() const; // "127.0.0.1,<port>"
 
     QList<SeenLogin> Logins() const;
-    QStringList Batches() const;            // every SQL batch text received
-    QList<BackupStatement> Backups() const; // the BACKUP statements it parsed
-    QList<qint64> ProgressSentNs() const;   // steady clock of each 3211 message sent
-    int OpenConnections() const;            // clients connected right now
-    QList<SeenTls> TlsSessions() const;     // each TDS 7 connection's encryption, in order
+    QStringList Batches() const;             // every SQL batch text received
+    QList<BackupStatement> Backups() const;  // the BACKUP statements it parsed
+    QList<VerifyStatement> Verifies() const; // the RESTORE VERIFYONLY statements it parsed
+    QList<qint64> ProgressSentNs() const;    // steady clock of each 3211 message sent
+    int OpenConnections() const;             // clients connected right now
+    QList<SeenTls> TlsSessions() const;      // each TDS 7 connection's encryption, in order
 
     bool WaitPaused(int timeoutMs); // true once the backup is held at pauseAtPercent
     void Resume();

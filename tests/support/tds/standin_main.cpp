@@ -5,6 +5,9 @@
 // --encryption off|on|none chooses the answer to the client's PRELOGIN ENCRYPTION: "off" (the
 // default, as SQL Server: the login inside TLS, the rest plain), "on" (the whole session
 // inside TLS, as with "Force Encryption") or "none" (no certificate, nothing encrypted).
+// --play 2000 answers as SQL Server 2000 (TDS 7.1, no CHECKSUM); --damage truncate|flip
+// damages every backup set after writing it; --end no-3014|bare-error ends every backup
+// without its completion message, or with a DONE(ERROR) and no ERROR token.
 // Test code only; it is never installed.
 #include "support/tds/standin.h"
 
@@ -36,6 +39,15 @@ int main(int argc, char* argv[]) {
                 std::fprintf(stderr, "tds_standin: --encryption takes off, on or none\n");
                 return 2;
             }
+        } else if (args[i] == QLatin1String("--play"))
+            script.sqlServer2000 = args[i + 1] == QLatin1String("2000");
+        else if (args[i] == QLatin1String("--damage"))
+            script.damageWrittenSet = args[i + 1] == QLatin1String("truncate")
+                                          ? vestrel::test::StandinScript::Damage::Truncate
+                                          : vestrel::test::StandinScript::Damage::FlipByte;
+        else if (args[i] == QLatin1String("--end")) {
+            script.omitFinalMessage = args[i + 1] == QLatin1String("no-3014");
+            script.errorWithoutMessage = args[i + 1] == QLatin1String("bare-error");
         }
     }
     vestrel::test::TdsStandin standin(script);

@@ -11,12 +11,36 @@ struct BackupStatement {
     QString database;
     QStringList disks;
     int stats = 0;
+    QStringList options;   // the WITH options as written, upper-cased ("STATS", "CHECKSUM", ...)
+    bool checksum = false; // CHECKSUM (the last of CHECKSUM / NO_CHECKSUM counts)
+    bool init = false;     // INIT, or FORMAT, which implies it
+    bool format = false;   // FORMAT
+};
+
+// RESTORE VERIFYONLY FROM DISK = ... [WITH ...].
+struct VerifyStatement {
+    QStringList disks;
+    int file = 1;            // FILE = n; the first backup set when not given
+    bool checksum = false;   // CHECKSUM
+    bool noChecksum = false; // NO_CHECKSUM
+    QStringList options;
+};
+
+// Why a statement was refused: SQL Server's parse errors.
+struct ParseError {
+    int number = 102; // 102 "Incorrect syntax near ...", 155 "... is not a recognized ... option."
+    QString text;
 };
 
 // True when `text` is a BACKUP statement (it starts with the keyword BACKUP).
 bool IsBackup(const QString& text);
-// Parses a BACKUP DATABASE ... TO DISK = ... [, DISK = ...] [WITH STATS = n] statement.
+// True when `text` is a RESTORE VERIFYONLY statement.
+bool IsVerifyOnly(const QString& text);
+// Parses BACKUP DATABASE ... TO DISK = ... [, DISK = ...] [WITH option [, ...]].
 // On failure returns false and sets `near` to the text where parsing stopped.
 bool ParseBackup(const QString& text, BackupStatement* out, QString* near);
+bool ParseBackup(const QString& text, BackupStatement* out, ParseError* error);
+// Parses RESTORE VERIFYONLY FROM DISK = ... [, DISK = ...] [WITH option [, ...]].
+bool ParseVerifyOnly(const QString& text, VerifyStatement* out, ParseError* error);
 
 } // namespace vestrel::test
