@@ -1,3 +1,4 @@
+#include "app/fmain.h"
 #include "app/mbackup.h"
 #include "platform/gui/qtmessagebox.h"
 
@@ -7,6 +8,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // The program lives in the tray: a hidden window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    vestrel::UseProgramStyle();
     vestrel::QtMessageBox messageBox;
     vestrel::MessageBoxSeam().set(&messageBox);
     if (!vestrel::Main())

@@ -3,6 +3,7 @@
 #include "app/mbackup.h"
 #include "platform/events.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QProgressBar>
+#include <QStyleFactory>
 #include <QTimer>
 
 // The icon lives in a static library's resources, which must be registered by hand.
@@ -145,8 +147,9 @@ void FMain::EndSession() {
 }
 
 void FMain::createControls() {
-    // The timer runs for the window's whole life. Its tick is coarse on purpose: a finer
-    // one would wake the process for nothing.
+    // The timer ticks when asked to look now (the load, a click, a job's end); the hour
+    // boundaries and retries come from a timer on the wall clock (connectSchedulerHandlers).
+    // Nothing ticks in between: a polling tick would wake the process for nothing.
     Tmr = new QTimer(this);
     Tmr->setObjectName(QStringLiteral("Tmr"));
     Tmr->setTimerType(Qt::CoarseTimer);
@@ -273,12 +276,29 @@ bool FMain::ShowStatus(const QString& text) {
     return WriteLog(text);
 }
 
-QIcon VestrelIcon() {
+namespace {
+QIcon iconFiles(const QString& pattern) {
     initResources();
     QIcon icon;
     for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/vestrel/icon-%1.png").arg(size), QSize(size, size));
+        icon.addFile(pattern.arg(size), QSize(size, size));
     return icon;
+}
+} // namespace
+
+QIcon VestrelIcon() {
+    return iconFiles(QStringLiteral(":/vestrel/icon-%1.png"));
+}
+
+QIcon VestrelWarningIcon() {
+    return iconFiles(QStringLiteral(":/vestrel/icon-warning-%1.png"));
+}
+
+void UseProgramStyle() {
+    // The window was laid out for this look: its frames draw the caption on the border line,
+    // so the controls placed in twips sit inside them, and a check box's box is 13 px high.
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows")))
+        QApplication::setStyle(style);
 }
 
 } // namespace vestrel

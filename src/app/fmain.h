@@ -19,6 +19,8 @@ class QTimer;
 
 namespace vestrel {
 
+class WallClockTimer;
+
 // The main window: every control with its design-time values. Geometry is given in twips
 // (15 twips are one pixel at 96 dpi) relative to the control's container.
 class FMain : public QWidget {
@@ -114,6 +116,9 @@ public:
     void oBackupEvent_NextMedia(const QString& Message);
     void oBackupEvent_Complete(const QString& Message);
     Backup* oBackupEvent = nullptr; // the running backup, while its events may arrive
+    // How the job ended, for the scheduler's retries and the tray icon's failure alert.
+    void BackupFailed(const QString& description);
+    void BackupSucceeded();
 
     // --- Activity hours and the automatic timer ----------------------------------------------
     void Tmr_Timer();
@@ -125,6 +130,8 @@ public:
     void ShowJobState();
     const RepeatGuard& LastAutomaticStart() const { return lastStart_; }
     bool bAuto = false; // automatic mode
+    // The tray icon shows the warning variant: the last backup failed.
+    bool FailureShown() const { return failureShown_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -140,6 +147,7 @@ private:
     // Makes the timer look again at once (hours, automatic mode or the job state changed).
     void CheckScheduleSoon();
     void armTimer();
+    void stopTimers();
 
     // Routes the backup object's events to the handlers above.
     class BackupEventSink final : public IBackupEvents {
@@ -158,6 +166,13 @@ private:
     RepeatGuard lastStart_;
     bool sessionEnding_ = false;
     bool inTick_ = false;
+    bool tickAgain_ = false;    // a tick came while one ran: look again when it is done
+    bool automaticJob_ = false; // the running job was started by the timer
+    bool failureShown_ = false;
+    win::HICON trayIcon_ = 0;        // the icon in the notification area
+    win::HICON trayWarningIcon_ = 0; // the same after a failed backup
+    // The next hour boundary or retry, on the wall clock; Tmr is for "look now".
+    WallClockTimer* tmrClock_ = nullptr;
 
     std::array<Shape*, 3> shpStat_{};
     std::array<QLabel*, 24> label13_{};
@@ -166,5 +181,11 @@ private:
 
 // The window's icon, drawn for the program at 16, 32 and 48 pixels.
 QIcon VestrelIcon();
+// Its warning variant, shown in the notification area while the last backup has failed.
+QIcon VestrelWarningIcon();
+
+// Gives this program Qt's built-in classic "Windows" style (the desktop's own stays as it is).
+// Called once, before the window is created.
+void UseProgramStyle();
 
 } // namespace vestrel

@@ -146,6 +146,7 @@ void FMain::RunBackup() {
                QStringLiteral(" alle ore ") + TimeText(ended));
         JobLog(kRule);
         JobLog(QStringLiteral(" "));
+        BackupSucceeded();
         bBackupRunning = false;
     } catch (const std::exception& failure) {
         const auto* error = dynamic_cast<const Error*>(&failure);
@@ -154,6 +155,7 @@ void FMain::RunBackup() {
         // The log may be what failed: the job ends cleanly all the same.
         (void)WriteLog(QStringLiteral("Errore ") + description);
         ShpStat(3)->setFillColor(Rgb(0xFFFF00));
+        BackupFailed(description);
         // The busy pointer went with the failed call (BusyPointer).
         DoEvents();
         if (backup)

@@ -3,6 +3,7 @@
 #include "app/mbackup.h"
 #include "platform/clock.h"
 #include "platform/events.h"
+#include "platform/walltimer.h"
 
 #include <QLineEdit>
 #include <QTimer>
@@ -15,8 +16,13 @@ const QColor kHourOff = Rgb(0xFFFFFF);
 } // namespace
 
 void FMain::connectSchedulerHandlers() {
+    // Tmr ticks when something asks for a look now; tmrClock_ at the next hour boundary or
+    // retry, on the wall clock, and the wall clock being set (or a resume) asks for a look.
     Tmr->setSingleShot(true);
     connect(Tmr, &QTimer::timeout, this, &FMain::Tmr_Timer);
+    tmrClock_ = new WallClockTimer(this);
+    connect(tmrClock_, &WallClockTimer::timeout, this, &FMain::Tmr_Timer);
+    connect(tmrClock_, &WallClockTimer::clockChanged, this, &FMain::CheckScheduleSoon);
     for (int hour = 0; hour < 24; ++hour)
         connect(CmdHour(hour), &QPushButton::clicked, this, [this, hour] { CmdHour_Click(hour); });
     connect(CmdIncludi, &QPushButton::clicked, this, &FMain::CmdIncludi_Click);
@@ -36,18 +42,20 @@ void FMain::ShowJobState() {
 
 void FMain::Tmr_Timer() {
     // A tick that comes while another tick pumps messages (a menu, a message box, the
-    // backup it started) only refreshes the display, and the ticks go on meanwhile.
+    // backup it started) only refreshes the display; the outer tick looks again when done.
     if (inTick_) {
         ShowJobState();
+        tickAgain_ = true;
         armTimer();
         return;
     }
     inTick_ = true;
+    tickAgain_ = false;
     armTimer();
     DoEvents();
     // "Chiudi" may have been handled in that pump: a closing program starts nothing.
     if (bUnload) {
-        Tmr->stop();
+        stopTimers();
         inTick_ = false;
         return;
     }
@@ -57,18 +65,30 @@ void FMain::Tmr_Timer() {
         // Remembered before anything else can run, so a nested tick finds this start.
         lastStart_.Remember(now);
         DoEvents();
-        if (!bBackupRunning && !bUnload)
+        if (!bBackupRunning && !bUnload) {
+            automaticJob_ = true;
             RunBackup();
+            automaticJob_ = false;
+        }
     }
     inTick_ = false;
+    // Only the wall-clock deadline is armed here: a look asked for meanwhile (the job's end,
+    // a click) stays due.
     armTimer();
+    if (tickAgain_)
+        CheckScheduleSoon();
 }
 
 void FMain::armTimer() {
     // A window that is closing for good needs no more ticks.
     if (bUnload)
         return;
-    Tmr->start(MsecsUntilNextCheck(Now()));
+    tmrClock_->startAt(NextCheck(Now(), lastStart_));
+}
+
+void FMain::stopTimers() {
+    Tmr->stop();
+    tmrClock_->stop();
 }
 
 void FMain::CheckScheduleSoon() {

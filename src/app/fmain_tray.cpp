@@ -1,6 +1,7 @@
 // The main window's tray icon, its menu, and hiding and showing the window.
 #include "app/fmain.h"
 #include "app/mbackup.h"
+#include "platform/clock.h"
 #include "platform/gui/winapi.h"
 
 namespace vestrel {
@@ -8,7 +9,9 @@ namespace vestrel {
 void FMain::createTrayIcon() {
     icontray = std::make_unique<ClsIconTray>();
     icontray->FormHvnd(win::WindowHandle(this));
-    icontray->FormIcon(win::IconHandle(windowIcon()));
+    trayIcon_ = win::IconHandle(windowIcon());
+    trayWarningIcon_ = win::IconHandle(VestrelWarningIcon());
+    icontray->FormIcon(trayIcon_);
     icontray->Inizializza();
     icontray->PopMenuAddItem(QStringLiteral("Mostra ") + windowTitle(), true);
     icontray->PopMenuAddItem(QStringLiteral("Nascondi"));
@@ -18,6 +21,31 @@ void FMain::createTrayIcon() {
     icontray->PopMenuAddItem(QStringLiteral("Annulla"));
     connect(icontray.get(), &ClsIconTray::MouseDblClick, this, &FMain::icontray_MouseDblClick);
     connect(icontray.get(), &ClsIconTray::PopMenuClick, this, &FMain::icontray_PopMenuClick);
+}
+
+// A failure must be seen also with the window hidden: a balloon with the log's "Errore" line,
+// and the warning icon until a backup succeeds again. A failed automatic start allows a
+// retry later in its hour.
+void FMain::BackupFailed(const QString& description) {
+    if (automaticJob_)
+        lastStart_.Failed(Now());
+    failureShown_ = true;
+    if (!icontray)
+        return;
+    icontray->ChangeIcon(trayWarningIcon_);
+    icontray->Notify(QStringLiteral("Errore ") + description, QStringLiteral("Backup non riuscito"),
+                     std::int32_t(win::NIIF_ERROR));
+}
+
+void FMain::BackupSucceeded() {
+    if (!failureShown_)
+        return;
+    failureShown_ = false;
+    if (!icontray)
+        return;
+    icontray->ChangeIcon(trayIcon_);
+    icontray->Notify(QStringLiteral("Il backup \u00e8 di nuovo riuscito."),
+                     QStringLiteral("Backup eseguito"), std::int32_t(win::NIIF_INFO));
 }
 
 void FMain::CmdNascondi_Click() {

@@ -1,28 +1,47 @@
 #include "scheduler/schedule.h"
 
-#include <algorithm>
+#include <QTimeZone>
 
 namespace vestrel {
 
 namespace {
-constexpr qint64 kLongestSleepMs = 60 * 1000;
-constexpr qint64 kShortestSleepMs = 50;
+constexpr qint64 kHourMs = 60 * 60 * 1000;
+// Minutes from a failure to the retry it allows: the first, second and third of the hour.
+constexpr int kRetryMinutes[RepeatGuard::kRetries] = {5, 10, 20};
+
+bool sameHour(const QDateTime& now, int hour, const QDate& date) {
+    return now.time().hour() == hour && now.date() == date;
+}
+
+qint64 floorDiv(qint64 a, qint64 b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+}
 } // namespace
 
 bool RepeatGuard::Allows(const QDateTime& now) const {
     const QTime time = now.time();
-    const QDate date = now.date();
     // The ticks that follow a start within the same minute never start again.
-    if (time.minute() == lastMinute_ && time.hour() == lastHour_ && date.day() == lastDay_)
+    if (time.minute() == lastMinute_ && time.hour() == lastHour_ && now.date().day() == lastDay_)
         return false;
-    return time.hour() != lastHour_ || date != lastDate_;
+    if (!sameHour(now, lastHour_, lastDate_))
+        return true;
+    return retryAt_.isValid() && now >= retryAt_;
 }
 
 void RepeatGuard::Remember(const QDateTime& now) {
+    if (!sameHour(now, lastHour_, lastDate_))
+        failures_ = 0;
     lastMinute_ = now.time().minute();
     lastHour_ = now.time().hour();
     lastDay_ = now.date().day();
     lastDate_ = now.date();
+    retryAt_ = QDateTime();
+}
+
+void RepeatGuard::Failed(const QDateTime& when) {
+    ++failures_;
+    retryAt_ =
+        failures_ <= kRetries ? when.addSecs(kRetryMinutes[failures_ - 1] * 60LL) : QDateTime();
 }
 
 bool AutomaticStartDue(bool backupRunning, bool automatic, const std::array<bool, 24>& hours,
@@ -34,13 +53,27 @@ bool AutomaticStartDue(bool backupRunning, bool automatic, const std::array<bool
     return guard.Allows(now);
 }
 
-int MsecsUntilNextCheck(const QDateTime& now) {
-    const QTime time = now.time();
-    const QDateTime nextHour =
-        time.hour() == 23 ? QDateTime(now.date().addDays(1), QTime(0, 0), now.timeSpec())
-                          : QDateTime(now.date(), QTime(time.hour() + 1, 0), now.timeSpec());
-    const qint64 untilHour = now.msecsTo(nextHour);
-    return static_cast<int>(std::clamp(untilHour, kShortestSleepMs, kLongestSleepMs));
+QDateTime NextHourBoundary(const QDateTime& now) {
+    // The next whole hour of the local clock, as if the present offset held: local
+    // arithmetic, so zones offset by half an hour turn at their own hh:00 too.
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    const qint64 offsetMs = qint64(now.offsetFromUtc()) * 1000;
+    qint64 nextMs = (floorDiv(nowMs + offsetMs, kHourMs) + 1) * kHourMs - offsetMs;
+    // A change of offset before it moves the local clock off that arithmetic: wake then.
+    const QTimeZone zone = now.timeZone();
+    if (zone.isValid() && zone.hasTransitions()) {
+        const QDateTime change = zone.nextTransition(now).atUtc;
+        if (change.isValid() && change.toMSecsSinceEpoch() > nowMs &&
+            change.toMSecsSinceEpoch() < nextMs)
+            nextMs = change.toMSecsSinceEpoch();
+    }
+    return now.addMSecs(nextMs - nowMs);
+}
+
+QDateTime NextCheck(const QDateTime& now, const RepeatGuard& guard) {
+    const QDateTime boundary = NextHourBoundary(now);
+    const QDateTime retry = guard.RetryAt();
+    return retry.isValid() && retry > now && retry < boundary ? retry : boundary;
 }
 
 } // namespace vestrel

@@ -71,6 +71,7 @@ void ClsIconTray::AddIcon() {
     // From here on a failing step is skipped and the next one attempted.
     Shell_NotifyIconA(NIM_ADD, &rec);
     Shell_NotifyIconA(NIM_SETVERSION, &rec);
+    added_ = true;
     hWndHook_ = lFormHvnd_;
     try {
         HookRegistry::instance().HookMessage(this, lFormHvnd_, kCallbackMessage);
@@ -82,6 +83,25 @@ void ClsIconTray::AddIcon() {
 
 void ClsIconTray::Notify(const QString& Msg, const QString& Title, std::int32_t Flag) {
     ShowBalloon(Title, Flag, Msg);
+}
+
+void ClsIconTray::ChangeIcon(HICON vData) {
+    lFormIcon_ = vData;
+    if (added_)
+        ModifyIcon();
+}
+
+void ClsIconTray::ModifyIcon() {
+    if (lIconDataSize_ == 0)
+        SetStructSize();
+    NOTIFYICONDATAA rec = Record();
+    rec.uFlags = NIF_ICON;
+    rec.hIcon = lFormIcon_;
+    SetAnsiField(rec.szTip, sizeof rec.szTip, QString());
+    SetAnsiField(rec.szInfo, sizeof rec.szInfo, QString());
+    SetAnsiField(rec.szInfoTitle, sizeof rec.szInfoTitle, QString());
+    // Failures are skipped, as for the balloon.
+    Shell_NotifyIconA(NIM_MODIFY, &rec);
 }
 
 void ClsIconTray::ShowBalloon(const QString& Title, std::int32_t Flags, const QString& Text) {

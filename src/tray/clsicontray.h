@@ -24,6 +24,9 @@ public:
     void Inizializza();
     // A balloon: Msg cut at 256 characters, Title at 64, Flag as the platform's dwInfoFlags.
     void Notify(const QString& Msg, const QString& Title, std::int32_t Flag);
+    // Shows another icon in the notification area (the tip stays); before Inizializza it
+    // only takes the place of FormIcon's.
+    void ChangeIcon(win::HICON vData);
 
     // The record size in use: 0 until first needed, then 504, 488 or 88 for good.
     std::int32_t IconDataSize() const { return lIconDataSize_; }
@@ -32,12 +35,14 @@ private:
     void AddIcon();
     void RemoveIcon();
     void ShowBalloon(const QString& Title, std::int32_t Flags, const QString& Text);
+    void ModifyIcon();
     void SetStructSize();
     win::NOTIFYICONDATAA Record() const;
 
     win::HWND lFormHvnd_ = 0;
     win::HICON lFormIcon_ = 0;
     std::int32_t lIconDataSize_ = 0;
+    bool added_ = false;
 };
 
 // Whether shell32's major version is at least version; false without version information.

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -31,11 +32,31 @@ QString captionOf(const QWidget* widget) {
     return {};
 }
 
+// The frame alone as its style paints it, children hidden: the caption and the border line
+// are the pixels that stand out from the window's background.
+QImage emptyFrame(QGroupBox* box) {
+    const QList<QWidget*> children = box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* child : children)
+        child->hide();
+    const QImage image = box->grab().toImage();
+    for (QWidget* child : children)
+        child->show();
+    return image;
+}
+
+bool standsOut(QColor pixel, QColor background) {
+    return qAbs(pixel.red() - background.red()) + qAbs(pixel.green() - background.green()) +
+               qAbs(pixel.blue() - background.blue()) >
+           48;
+}
+
 } // namespace
 
 class TestFMainLayout : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { UseProgramStyle(); }
+
     void window() {
         FMain form;
         QCOMPARE(form.objectName(), u"FMain"_s);
@@ -211,6 +232,52 @@ private slots:
                 qPrintable(u"%1 \"%2\": %3 px for %4"_s.arg(button->objectName(), button->text())
                                .arg(needed)
                                .arg(button->width())));
+        }
+    }
+
+    // The program's own look: Qt's classic Windows style, in which the twips coordinates sit
+    // inside their frames as they were laid out.
+    void windowsStyle() {
+        FMain form;
+        QCOMPARE(form.style()->name(), u"windows"_s);
+        QCOMPARE(form.Frame1->style()->name(), u"windows"_s);
+        // chkIntegrated is 13 px high: its box fits.
+        QVERIFY(form.style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr,
+                                          form.chkIntegrated) <= form.chkIntegrated->height());
+    }
+
+    // No control crosses its frame's caption or border line.
+    void controlsClearTheirFrames() {
+        FMain form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QColor background = form.palette().color(QPalette::Window);
+        for (QGroupBox* box : {form.Frame1, form.fraCon, form.Frame5}) {
+            const QImage frame = emptyFrame(box);
+            int drawn = 0;
+            for (int y = 0; y < frame.height(); ++y) {
+                for (int x = 0; x < frame.width(); ++x)
+                    drawn += standsOut(frame.pixelColor(x, y), background);
+            }
+            QVERIFY2(drawn > box->width() * 2, "no frame drawn"); // the test sees the lines
+            for (const QWidget* control : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                const QRect g = control->geometry();
+                QVERIFY2(frame.rect().contains(g), qPrintable(control->objectName()));
+                for (int y = g.top(); y <= g.bottom(); ++y) {
+                    for (int x = g.left(); x <= g.right(); ++x) {
+                        QVERIFY2(!standsOut(frame.pixelColor(x, y), background),
+                                 qPrintable(u"%1 (%2,%3 %4x%5) covers %6's line at %7,%8"_s
+                                                .arg(control->objectName())
+                                                .arg(g.x())
+                                                .arg(g.y())
+                                                .arg(g.width())
+                                                .arg(g.height())
+                                                .arg(box->objectName())
+                                                .arg(x)
+                                                .arg(y)));
+                    }
+                }
+            }
         }
     }
 

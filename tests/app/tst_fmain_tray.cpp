@@ -3,8 +3,11 @@
 #include "app/mbackup.h"
 #include "platform/gui/winapi.h"
 #include "support/fixtures.h"
+#include "support/tds/standin.h"
 
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -93,6 +96,59 @@ private slots:
         form.icontray_PopMenuClick(4);
         QVERIFY(form.isVisible());
         QVERIFY(folder.read(u"Command.log"_s).isEmpty());
+    }
+
+    // A failed backup: a balloon with the log's "Errore" line and the warning icon, the tip
+    // unchanged; they stay through a second failure and end at the next success with a short
+    // balloon; a further success shows none.
+    void aFailureIsShownInTheTrayUntilASuccess() {
+        test::TempProgramFolder folder;
+        test::FakeClock clock;
+        const test::TdsStandin standin;
+        FMain form;
+        form.Form_Load();
+        form.txtSrv->setText(standin.ServerName());
+        form.txtUsr->setText(u"sa"_s);
+        form.txtPwd->setText(u"wrong"_s);
+        form.txtDBName->setText(u"Sales"_s);
+        form.TxtPath->setText(folder.file(u"Sales.bak"_s));
+        const win::HWND hwnd = win::WindowHandle(&form);
+        const auto icon = [&] { return *win::NotifyIconInfo(hwnd, ClsIconTray::kIconId); };
+        const auto image = [](win::HICON handle) {
+            return win::IconFromHandle(handle).pixmap(16, 16).toImage();
+        };
+        const win::HICON normal = icon().hIcon;
+        QCOMPARE(icon().balloons, 0);
+
+        for (int failures = 1; failures <= 2; ++failures) {
+            form.CmdBackup->click();
+            const win::NotifyIconState state = icon();
+            QCOMPARE(state.balloons, failures);
+            QCOMPARE(state.balloonTitle, u"Backup non riuscito"_s);
+            const QByteArray logged = test::AfterStamp(folder.lines(u"Command.log"_s).last());
+            QVERIFY(logged.startsWith("Errore "));
+            QCOMPARE(state.balloonText, QString::fromUtf8(logged));
+            QCOMPARE(state.balloonFlags, win::NIIF_ERROR);
+            QVERIFY(state.hIcon != normal);
+            QCOMPARE(image(state.hIcon), VestrelWarningIcon().pixmap(16, 16).toImage());
+            QVERIFY(image(state.hIcon) != image(normal));
+            QCOMPARE(state.tip, u"Vestrel"_s);
+            QVERIFY(form.FailureShown());
+        }
+
+        form.txtPwd->setText(u"secret"_s);
+        form.CmdBackup->click();
+        QVERIFY(QFile::exists(folder.file(u"Sales.bak"_s)));
+        win::NotifyIconState state = icon();
+        QCOMPARE(state.balloons, 3);
+        QCOMPARE(state.balloonTitle, u"Backup eseguito"_s);
+        QCOMPARE(state.balloonText, u"Il backup \u00e8 di nuovo riuscito."_s);
+        QCOMPARE(state.balloonFlags, win::NIIF_INFO);
+        QCOMPARE(state.hIcon, normal);
+        QCOMPARE(state.tip, u"Vestrel"_s);
+        QVERIFY(!form.FailureShown());
+        form.CmdBackup->click();
+        QCOMPARE(icon().balloons, 3);
     }
 
     // The close button only hides; the tray stays.

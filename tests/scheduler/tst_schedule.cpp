@@ -1,6 +1,7 @@
 #include "scheduler/schedule.h"
 
 #include <QTest>
+#include <QTimeZone>
 
 using namespace vestrel;
 
@@ -67,13 +68,140 @@ private slots:
         QVERIFY(AutomaticStartDue(false, true, enabled, guard, at(7, 9, 0)));
     }
 
-    void sleepsUntilTheNextHourAtMostAMinute() {
-        QCOMPARE(MsecsUntilNextCheck(at(7, 10, 25)), 60 * 1000);
-        QCOMPARE(MsecsUntilNextCheck(at(7, 10, 59, 30)), 30 * 1000);
-        QCOMPARE(MsecsUntilNextCheck(at(7, 23, 59, 45)), 15 * 1000);
-        QCOMPARE(MsecsUntilNextCheck(at(31, 23, 59, 59)), 1000);
-        const QDateTime almost(QDate(2026, 12, 7), QTime(10, 59, 59, 990));
-        QCOMPARE(MsecsUntilNextCheck(almost), 50); // never a busy loop
+    // After a failed automatic start the hour allows retries 5, 10 and 20 minutes after each
+    // failure, three at most; the next hour starts afresh; a success ends the retries.
+    void retriesAfterAFailure() {
+        RepeatGuard guard;
+        guard.Remember(at(7, 10, 0));
+        QVERIFY(!guard.RetryAt().isValid());
+        guard.Failed(at(7, 10, 0, 20));
+        QCOMPARE(guard.RetryAt(), at(7, 10, 5, 20));
+        QVERIFY(!guard.Allows(at(7, 10, 5, 19)));
+        QVERIFY(guard.Allows(at(7, 10, 5, 20)));
+        guard.Remember(at(7, 10, 5, 20));
+        guard.Failed(at(7, 10, 6));
+        QCOMPARE(guard.RetryAt(), at(7, 10, 16));
+        guard.Remember(at(7, 10, 16));
+        guard.Failed(at(7, 10, 16));
+        QCOMPARE(guard.RetryAt(), at(7, 10, 36));
+        guard.Remember(at(7, 10, 36));
+        guard.Failed(at(7, 10, 36));
+        QVERIFY(!guard.RetryAt().isValid());
+        QVERIFY(!guard.Allows(at(7, 10, 59, 59)));
+        QVERIFY(guard.Allows(at(7, 11, 0)));
+        // A new hour: its first failure allows the first retry again.
+        guard.Remember(at(7, 11, 0));
+        guard.Failed(at(7, 11, 0));
+        QCOMPARE(guard.RetryAt(), at(7, 11, 5));
+        // A success (a start with no failure after it) ends the retries of its hour.
+        guard.Remember(at(7, 11, 5));
+        QVERIFY(!guard.RetryAt().isValid());
+        QVERIFY(!guard.Allows(at(7, 11, 30)));
+    }
+
+    void nextCheckIsTheBoundaryOrAnEarlierRetry() {
+        RepeatGuard guard;
+        QCOMPARE(NextCheck(at(7, 10, 25), guard), at(7, 11, 0));
+        guard.Remember(at(7, 10, 50));
+        guard.Failed(at(7, 10, 50));
+        QCOMPARE(NextCheck(at(7, 10, 50, 1), guard), at(7, 10, 55));
+        // A retry past its time (a job ran over it) or after the boundary: the boundary.
+        QCOMPARE(NextCheck(at(7, 10, 56), guard), at(7, 11, 0));
+        guard.Remember(at(7, 10, 58));
+        guard.Failed(at(7, 10, 58));
+        QCOMPARE(NextCheck(at(7, 10, 58), guard), at(7, 11, 0));
+    }
+
+    void nextHourBoundary_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDateTime>("now");    // local time of the zone
+        QTest::addColumn<QString>("boundary"); // local time of the zone, with its offset
+        QTest::addColumn<qint64>("secondsAhead");
+        const auto row = [](const char* name, const char* zone, QDate date, QTime time,
+                            const char* boundary, qint64 seconds) {
+            QTest::newRow(name) << QByteArray(zone) << QDateTime(date, time, QTimeZone(zone))
+                                << QString::fromLatin1(boundary) << seconds;
+        };
+        const QDate day(2026, 12, 7);
+        row("plain", "Europe/Rome", day, QTime(10, 25), "2026-12-07T11:00:00+01:00", 35 * 60);
+        row("last second", "Europe/Rome", day, QTime(10, 59, 59, 990), "2026-12-07T11:00:00+01:00",
+            0);
+        row("year end", "Europe/Rome", QDate(2026, 12, 31), QTime(23, 59, 45),
+            "2027-01-01T00:00:00+01:00", 15);
+        row("half-hour zone", "Asia/Kolkata", day, QTime(10, 25), "2026-12-07T11:00:00+05:30",
+            35 * 60);
+        // Spring forward: 02:00 standard time does not exist, the clock jumps to 03:00.
+        const QDate romeSpring(2027, 3, 28), romeAutumn(2027, 10, 31);
+        row("Rome gap, hour before", "Europe/Rome", romeSpring, QTime(1, 0),
+            "2027-03-28T03:00:00+02:00", 60 * 60);
+        row("Rome gap, half an hour", "Europe/Rome", romeSpring, QTime(1, 30),
+            "2027-03-28T03:00:00+02:00", 30 * 60);
+        // Fall back: 03:00 summer time is 02:00 standard time, and hour 2 comes twice. The
+        // first pass is given in UTC, as the local time names the second.
+        const auto utcRow = [](const char* name, const char* zone, QDateTime utc,
+                               const char* boundary, qint64 seconds) {
+            QTest::newRow(name) << QByteArray(zone) << utc.toTimeZone(QTimeZone(zone))
+                                << QString::fromLatin1(boundary) << seconds;
+        };
+        utcRow("Rome repeat, first pass", "Europe/Rome",
+               QDateTime(romeAutumn, QTime(0, 30), Qt::UTC), "2027-10-31T02:00:00+01:00", 30 * 60);
+        row("Rome repeat, second pass", "Europe/Rome", romeAutumn, QTime(2, 30),
+            "2027-10-31T03:00:00+01:00", 30 * 60);
+        const QDate nySpring(2027, 3, 14), nyAutumn(2027, 11, 7);
+        row("New York gap", "America/New_York", nySpring, QTime(1, 30), "2027-03-14T03:00:00-04:00",
+            30 * 60);
+        utcRow("New York repeat, first pass", "America/New_York",
+               QDateTime(nyAutumn, QTime(5, 30), Qt::UTC), "2027-11-07T01:00:00-05:00", 30 * 60);
+        row("New York repeat, second pass", "America/New_York", nyAutumn, QTime(1, 30),
+            "2027-11-07T02:00:00-05:00", 30 * 60);
+    }
+
+    void nextHourBoundary() {
+        QFETCH(QByteArray, zone);
+        QFETCH(QDateTime, now);
+        QFETCH(QString, boundary);
+        QFETCH(qint64, secondsAhead);
+        QVERIFY2(QTimeZone(zone).isValid(), zone.constData());
+        const QDateTime next = NextHourBoundary(now);
+        QCOMPARE(next.toTimeZone(QTimeZone(zone)).toString(Qt::ISODate), boundary);
+        QCOMPARE(now.msecsTo(next) / 1000, secondsAhead);
+        QVERIFY(next > now);
+    }
+
+    // Walking from boundary to boundary over a whole day, changes of offset included: one
+    // stop per hour the clock shows (23 on a spring-forward day, 25 on a fall-back day),
+    // never a step shorter than an hour, so never a spin.
+    void aWholeDayOfBoundaries_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDate>("day");
+        QTest::addColumn<int>("hours");
+        QTest::newRow("Rome, winter") << QByteArray("Europe/Rome") << QDate(2026, 12, 7) << 24;
+        QTest::newRow("Rome, spring forward")
+            << QByteArray("Europe/Rome") << QDate(2027, 3, 28) << 23;
+        QTest::newRow("Rome, fall back") << QByteArray("Europe/Rome") << QDate(2027, 10, 31) << 25;
+        QTest::newRow("New York, spring forward")
+            << QByteArray("America/New_York") << QDate(2027, 3, 14) << 23;
+        QTest::newRow("New York, fall back")
+            << QByteArray("America/New_York") << QDate(2027, 11, 7) << 25;
+    }
+
+    void aWholeDayOfBoundaries() {
+        QFETCH(QByteArray, zone);
+        QFETCH(QDate, day);
+        QFETCH(int, hours);
+        const QTimeZone tz(zone);
+        QDateTime now(day, QTime(0, 0), tz);
+        const QDateTime end(day.addDays(1), QTime(0, 0), tz);
+        int stops = 0;
+        while (now < end) {
+            const QDateTime next = NextHourBoundary(now);
+            QCOMPARE(now.msecsTo(next), qint64(60 * 60 * 1000));
+            QCOMPARE(next.toTimeZone(tz).time().minute(), 0);
+            now = next;
+            ++stops;
+        }
+        QCOMPARE(now, end);
+        QCOMPARE(stops, hours);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/messagebox.h"
 #include "platform/regional.h"
+#include "platform/walltimer.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -10,7 +11,32 @@
 
 namespace vestrel::test {
 
-// A clock that stands still until the test moves it.
+// Wall-clock timers that fire only when the test says: what the kernel would do, as events
+// the test raises. Installed while the object lives.
+class SimulatedWallTimers final : public IWallTimerFactory {
+public:
+    SimulatedWallTimers();
+    ~SimulatedWallTimers() override;
+    std::unique_ptr<IWallTimerEngine> CreateWallTimer(WallTimerCallbacks callbacks) override;
+
+    // The deadlines armed now, earliest first.
+    QList<QDateTime> armed() const;
+    // How often a deadline has been armed so far.
+    int arms() const;
+    // Every armed deadline at or before now fires (and is disarmed); returns how many did.
+    int fireDue(const QDateTime& now);
+    // The wall clock was set, or the machine resumed: every timer is told, as a timerfd read
+    // fails with ECANCELED; the deadlines stay armed.
+    void clockSet();
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+    ScopedSeam<IWallTimerFactory> scope_;
+};
+
+// A clock that stands still until the test moves it, with its wall-clock timers.
 class FakeClock final : public IClock {
 public:
     explicit FakeClock(QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(10, 25, 0)))
@@ -18,6 +44,10 @@ public:
     QDateTime Now() const override { return now_; }
     void set(const QDateTime& now) { now_ = now; }
     void advanceSeconds(qint64 seconds) { now_ = now_.addSecs(seconds); }
+    // The timers due at the clock's time fire; returns how many did.
+    int fireTimers() { return timers.fireDue(now_); }
+
+    SimulatedWallTimers timers;
 
 private:
     QDateTime now_;

@@ -46,14 +46,18 @@ grep -q '^fonts=0$' "$STATE" && fail "no fonts installed"
 
 ROOT=$(xwininfo -root | awk '/Window id:/{print $4}')
 CLASS=$(basename "$APP")
-ICON=
-for w in $(xdotool search --onlyvisible --classname "^$CLASS\$"); do
-  xwininfo -id "$w" -tree | grep -q "Parent window id: $ROOT" || ICON=$w
-done
-[ -n "$ICON" ] || fail "icon window not found"
+# The icon's window: visible, and not a child of the root window. On a busy machine it is
+# mapped a little after Qt reports the icon docked.
+icon_window() {
+  local w
+  for w in $(xdotool search --onlyvisible --classname "^$CLASS\$"); do
+    xwininfo -id "$w" -tree | grep -q "Parent window id: $ROOT" || { echo "$w"; return 0; }
+  done
+  return 1
+}
+wait_for "icon window" 10000 icon_window
+ICON=$(icon_window)
 
-# Right click: the menu opens at the cursor; the second item is "Nascondi".
-xdotool mousemove --window "$ICON" 11 11 click 3
 menu_open() {
   for w in $(xdotool search --onlyvisible --classname "^$CLASS\$"); do
     [ "$w" != "$ICON" ] && xwininfo -id "$w" | grep -q "Map State: IsViewable" &&
@@ -62,10 +66,53 @@ menu_open() {
   done
   return 1
 }
+menu_closed() { ! menu_open; }
+has_event() { grep -q "^events=.*$1" "$STATE"; }
+# Wait a little for something that must NOT happen.
+settle() { sleep 0.5; }
+
+# The pointer moving over the icon raises MouseMove.
+xdotool mousemove --window "$ICON" 11 11
+wait_for "MouseMove" 5000 has_event 'MouseMove'
+
+# A right press opens nothing; let go away from the icon it is no click on it at all.
+xdotool mousedown 3
+wait_for "MouseDown(1)" 5000 has_event 'MouseDown(1)'
+settle
+menu_open && fail "the menu opened on the press"
+xdotool mousemove 5 300 mouseup 3
+settle
+menu_open && fail "the menu opened on a release away from the icon"
+has_event 'MouseUp(1)' && fail "a release away from the icon raised MouseUp(1)"
+
+# Pressed and released over the icon: the menu opens, after MouseDown(1).
+xdotool mousemove --window "$ICON" 11 11 click 3
 wait_for "menu open" 5000 menu_open
-xdotool key Down Down Return
+wait_for "the menu's items in the state" 5000 grep -q '^item2=' "$STATE"
+read -r X Y < <(sed -n 's/^item2=//p' "$STATE")
+# The menu was tracked with the left-button flag: a right click on "Nascondi" chooses nothing
+# and the menu stays open; the left button then chooses it.
+xdotool mousemove "$X" "$Y" click 3
+settle
+menu_open || fail "a right click on an item closed the menu"
+has_event 'PopMenuClick' && fail "a right click on an item chose it"
+state_is visible=1 || fail "a right click on \"Nascondi\" hid the window"
+xdotool click 1
 wait_for "window hidden by Nascondi" 5000 state_is visible=0
 grep -q 'PopMenuClick(2)' "$STATE" || fail "no PopMenuClick(2)"
+wait_for "menu closed" 5000 menu_closed
+
+# A right double click on the icon leaves the hidden window hidden. Its first click opens the
+# menu, which takes the second one without choosing; Escape closes it.
+xdotool mousemove --window "$ICON" 11 11 click --repeat 2 --delay 80 3
+settle
+echo "after a right double click: $(grep '^events=' "$STATE" | sed 's/.*PopMenuClick(2)//')"
+menu_open && xdotool key Escape
+wait_for "menu closed" 5000 menu_closed
+settle
+state_is visible=0 || fail "a right double click showed the hidden window"
+has_event 'PopMenuClick(1)' && fail "a right double click chose \"Mostra\""
+has_event 'MouseDblClick(0)' && fail "a right double click was taken for a left one"
 
 xdotool mousemove --window "$ICON" 11 11 click --repeat 2 --delay 80 1
 wait_for "window shown by double click" 5000 state_is visible=1

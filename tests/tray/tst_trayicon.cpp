@@ -277,6 +277,35 @@ private slots:
             QCOMPARE(field(u"Attività"_s, 8), expectedField("Attivit", 8));
     }
 
+    // Texts too long for their field lose whole characters at the end, in the field widths of
+    // the records: the tip's 64 and 128, the balloon text's 256 and its title's 64 bytes.
+    void fieldsCutAtWholeCharacters_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("kept");
+        const QString a = u"\u00e0"_s; // two bytes in UTF-8
+        QTest::newRow("tip 128, fits") << a.repeated(63) << 128 << a.repeated(63);
+        QTest::newRow("tip 128, fills") << a.repeated(64) << 128 << a.repeated(64);
+        QTest::newRow("tip 128, one too many") << a.repeated(65) << 128 << a.repeated(64);
+        QTest::newRow("tip 128, half a character left")
+            << u"a"_s + a.repeated(64) << 128 << u"a"_s + a.repeated(63);
+        QTest::newRow("tip 64, euro sign at the edge")
+            << QString(62, u'x') + u"\u20ac"_s << 64 << QString(62, u'x');
+        QTest::newRow("title 64") << u"\u00e8"_s.repeated(40) << 64 << u"\u00e8"_s.repeated(32);
+        QTest::newRow("balloon 256, surrogate pair at the edge")
+            << QString(254, u'm') + u"\U0001F600"_s << 256 << QString(254, u'm');
+        QTest::newRow("accent stays with its letter")
+            << QString(63, u'x') + u"e\u0301"_s << 64 << QString(63, u'x');
+    }
+    void fieldsCutAtWholeCharacters() {
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        QFETCH(QString, kept);
+        if (ToSystemCodePage(u"\u00e0\u20ac"_s) != "\xc3\xa0\xe2\x82\xac")
+            QSKIP("the rows count UTF-8 bytes; the system code page is another");
+        QCOMPARE(field(text, width), expectedField(ToSystemCodePage(kept), width));
+    }
+
     void balloonTextsAreCut() {
         MainTray t(false);
         ShellCalls shell;
@@ -399,6 +428,39 @@ private slots:
         emit NotifyIconObject(t.hwnd, 999)->activated(QSystemTrayIcon::DoubleClick);
         QCOMPARE(t.log.first(), u"MouseDblClick(0)"_s);
         QVERIFY(!SimulateNotifyIconActivation(t.hwnd, 1, QSystemTrayIcon::Trigger));
+    }
+
+    // The icon's own window: a release or move counts only over the icon, so a right press
+    // let go elsewhere opens no menu.
+    void iconWindowMouseMessages_data() {
+        QTest::addColumn<QEvent::Type>("type");
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<bool>("overIcon");
+        QTest::addColumn<UINT>("message");
+        const auto row = [](const char* name, QEvent::Type type, Qt::MouseButton button, bool over,
+                            UINT message) {
+            QTest::newRow(name) << type << button << over << message;
+        };
+        using E = QEvent;
+        row("move over", E::MouseMove, Qt::NoButton, true, WM_MOUSEMOVE);
+        row("move elsewhere", E::MouseMove, Qt::NoButton, false, 0);
+        row("left press", E::MouseButtonPress, Qt::LeftButton, true, WM_LBUTTONDOWN);
+        row("left release", E::MouseButtonRelease, Qt::LeftButton, true, WM_LBUTTONUP);
+        row("left double", E::MouseButtonDblClick, Qt::LeftButton, true, WM_LBUTTONDBLCLK);
+        row("right press", E::MouseButtonPress, Qt::RightButton, true, WM_RBUTTONDOWN);
+        row("right release", E::MouseButtonRelease, Qt::RightButton, true, WM_RBUTTONUP);
+        row("right release elsewhere", E::MouseButtonRelease, Qt::RightButton, false, 0);
+        row("right double", E::MouseButtonDblClick, Qt::RightButton, true, WM_RBUTTONDBLCLK);
+        row("middle release", E::MouseButtonRelease, Qt::MiddleButton, true, WM_MBUTTONUP);
+        row("back button", E::MouseButtonPress, Qt::BackButton, true, 0);
+        row("other event", E::Wheel, Qt::NoButton, true, 0);
+    }
+    void iconWindowMouseMessages() {
+        QFETCH(QEvent::Type, type);
+        QFETCH(Qt::MouseButton, button);
+        QFETCH(bool, overIcon);
+        QFETCH(UINT, message);
+        QCOMPARE(NotifyIconMouseMessage(type, button, overIcon), message);
     }
 
     void ownerDeletesTheTrayDuringTheMenu() {

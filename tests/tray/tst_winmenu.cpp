@@ -328,6 +328,46 @@ private slots:
         QCOMPARE(recorder.messages[0].wParam, 101);
         m.DestroyCreateMenu(h);
     }
+
+    // Without TPM_RIGHTBUTTON only the left button chooses; any other click on an item
+    // leaves the menu open.
+    void onlyTheTrackedButtonsChoose_data() {
+        QTest::addColumn<UINT>("flags");
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<int>("chosen");
+        const UINT right = TPM_RETURNCMD | TPM_RIGHTBUTTON;
+        QTest::newRow("left-button menu, left click") << TPM_RETURNCMD << Qt::LeftButton << 102;
+        QTest::newRow("left-button menu, right click") << TPM_RETURNCMD << Qt::RightButton << 0;
+        QTest::newRow("left-button menu, middle click") << TPM_RETURNCMD << Qt::MiddleButton << 0;
+        QTest::newRow("right-button menu, right click") << right << Qt::RightButton << 102;
+        QTest::newRow("right-button menu, left click") << right << Qt::LeftButton << 102;
+        QTest::newRow("right-button menu, middle click") << right << Qt::MiddleButton << 0;
+    }
+    void onlyTheTrackedButtonsChoose() {
+        QFETCH(UINT, flags);
+        QFETCH(Qt::MouseButton, button);
+        QFETCH(int, chosen);
+        CMenu m;
+        QWidget window;
+        const HWND hwnd = WindowHandle(&window);
+        const HMENU h = menuWith(m, {101, 102});
+        bool openAfterClick = false;
+        const PopupMenuObserver previous = SetPopupMenuObserver([&](QMenu& menu, QPoint) {
+            QPointer<QMenu> target(&menu);
+            QTimer::singleShot(0, &menu, [&, target] {
+                const QRect item = target->actionGeometry(target->actions().at(1));
+                QTest::mouseClick(target, button, {}, item.center());
+                openAfterClick = target && target->isVisible();
+                if (openAfterClick)
+                    QTest::keyClick(target, Qt::Key_Escape);
+            });
+        });
+        const BOOL result = m.mnuPopMenu(h, hwnd, std::int32_t(flags), 10, 10);
+        SetPopupMenuObserver(previous);
+        QCOMPARE(result, chosen);
+        QCOMPARE(openAfterClick, chosen == 0);
+        m.DestroyCreateMenu(h);
+    }
 };
 
 QTEST_MAIN(TestWinMenu)

@@ -7,6 +7,7 @@
 #include "platform/seam.h"
 
 #include <QByteArray>
+#include <QEvent>
 #include <QIcon>
 #include <QList>
 #include <QPoint>
@@ -50,6 +51,7 @@ inline constexpr UINT WM_RBUTTONUP = 0x0205;
 inline constexpr UINT WM_RBUTTONDBLCLK = 0x0206;
 inline constexpr UINT WM_MBUTTONDOWN = 0x0207;
 inline constexpr UINT WM_MBUTTONUP = 0x0208;
+inline constexpr UINT WM_MBUTTONDBLCLK = 0x0209;
 inline constexpr UINT WM_USER = 0x0400;
 
 // Menu item mask, type and state bits.
@@ -80,6 +82,9 @@ inline constexpr UINT MFS_DEFAULT = 0x1000;
 inline constexpr UINT MF_BYCOMMAND = 0x0000;
 inline constexpr UINT MF_BYPOSITION = 0x0400;
 
+// Track flags: without TPM_RIGHTBUTTON (TPM_LEFTBUTTON is 0) only the left button chooses.
+inline constexpr UINT TPM_LEFTBUTTON = 0x0000;
+inline constexpr UINT TPM_RIGHTBUTTON = 0x0002;
 inline constexpr UINT TPM_RETURNCMD = 0x0100;
 
 // Notification-area messages, flags and balloon icons.
@@ -239,8 +244,10 @@ BOOL CheckMenuRadioItem(HMENU hMenu, UINT first, UINT last, UINT check, UINT fla
 BOOL GetCursorPos(POINT* point);
 // Shows the menu at (x, y) and returns when it has closed. With TPM_RETURNCMD the result is
 // the chosen identifier or 0; without it the choice goes to hwnd as WM_COMMAND and the result
-// is TRUE. hMenu must be a menu and hwnd a window. The exclusion rectangle is not supported
-// and must be null.
+// is TRUE. Items are chosen with the left button, and with the right one too only under
+// TPM_RIGHTBUTTON: another button's click on an item chooses nothing and the menu stays open
+// (a click outside the menu still closes it). The keyboard chooses as always. hMenu must be a menu
+// and hwnd a window. The exclusion rectangle is not supported and must be null.
 BOOL TrackPopupMenuEx(HMENU hMenu, UINT flags, int x, int y, HWND hwnd, const void* tpmParams);
 
 // Sees the QMenu just before it opens, at the point given: tests close it or choose an item
@@ -279,8 +286,13 @@ QSystemTrayIcon* NotifyIconObject(HWND hWnd, UINT uID);
 // Acts as if the user had activated the icon: the callback message goes to the window with
 // the mouse messages of the activation. FALSE when there is no such icon.
 BOOL SimulateNotifyIconActivation(HWND hWnd, UINT uID, QSystemTrayIcon::ActivationReason reason);
-// The mouse messages an activation turns into, in order.
+// The mouse messages an activation turns into, in order. Where Qt docks the icon as a window
+// of its own (X11), the messages come from that window's events instead, one by one.
 QList<UINT> MouseMessagesFor(QSystemTrayIcon::ActivationReason reason);
+// The mouse message of an event on the icon's own window, 0 for none: moves and releases
+// count only over the icon (a button let go elsewhere is no click on it); presses and double
+// clicks of the left, right and middle buttons always.
+UINT NotifyIconMouseMessage(QEvent::Type type, Qt::MouseButton button, bool overIcon);
 
 // Sees every call of Shell_NotifyIconA: the message, the bytes read and the result.
 using ShellNotifyObserver =

@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QHash>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPointer>
 #include <algorithm>
 #include <cstring>
@@ -178,6 +179,29 @@ void fill(QMenu& qmenu, const Menu& menu, int depth) {
     }
 }
 
+// Keeps the buttons that may not choose away from the menu and its submenus: a press, release
+// or double click of such a button inside a menu does nothing there, as on Windows. Outside
+// the menus the click goes through, so it still closes them.
+class ChoosingButtons final : public QObject {
+public:
+    explicit ChoosingButtons(Qt::MouseButtons allowed) : allowed_(allowed) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+            type != QEvent::MouseButtonDblClick)
+            return false;
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const auto* menu = qobject_cast<QMenu*>(watched);
+        return menu && !(allowed_ & mouse->button()) &&
+               menu->rect().contains(mouse->position().toPoint());
+    }
+
+private:
+    Qt::MouseButtons allowed_;
+};
+
 } // namespace
 
 HMENU CreatePopupMenu() {
@@ -318,6 +342,11 @@ BOOL TrackPopupMenuEx(HMENU hMenu, UINT flags, int x, int y, HWND hwnd, const vo
         return FALSE;
     QMenu qmenu;
     fill(qmenu, *menu, 0);
+    ChoosingButtons buttons(flags & TPM_RIGHTBUTTON ? Qt::LeftButton | Qt::RightButton
+                                                    : Qt::LeftButton);
+    qmenu.installEventFilter(&buttons);
+    for (QMenu* sub : qmenu.findChildren<QMenu*>())
+        sub->installEventFilter(&buttons);
     const QPoint at(x, y);
     if (const auto& observer = observerSlot())
         observer(qmenu, at);

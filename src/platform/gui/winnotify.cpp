@@ -2,11 +2,16 @@
 #include "platform/gui/winhandles_p.h"
 #include "platform/textfile.h"
 
+#include <QCoreApplication>
 #include <QHash>
+#include <QMouseEvent>
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace vestrel::win {
 
@@ -24,6 +29,8 @@ size_t qHash(const Key& key, size_t seed = 0) {
 struct Icon {
     NotifyIconState state;
     std::unique_ptr<QSystemTrayIcon> tray;
+    // The mouse comes from the icon's own window, not from Qt's activations.
+    bool readsOwnWindow = false;
 
     Icon() = default;
     Icon(const Icon&) = delete;
@@ -66,17 +73,71 @@ QSystemTrayIcon::MessageIcon balloonIcon(DWORD flags) {
     }
 }
 
-void deliver(Key key, QSystemTrayIcon::ActivationReason reason) {
+void deliver(Key key, const QList<UINT>& mouseMessages) {
     const auto icon = iconTable().value(key);
     if (!icon || icon->state.callbackMessage == 0)
         return;
     const UINT message = icon->state.callbackMessage;
-    for (UINT mouse : MouseMessagesFor(reason)) {
+    for (UINT mouse : mouseMessages) {
         // A handler may delete the icon or destroy the window; SendMessageA checks the window.
         if (!iconTable().contains(key))
             return;
         SendMessageA(key.hwnd, message, WPARAM(key.uid), LPARAM(mouse));
     }
+}
+
+void activated(Key key, QSystemTrayIcon::ActivationReason reason) {
+    const auto icon = iconTable().value(key);
+    if (icon && !icon->readsOwnWindow)
+        deliver(key, MouseMessagesFor(reason));
+}
+
+// Qt's X11 tray icon is a small window of its own (class QSystemTrayIconSys) docked in the
+// notification area. Qt turns a press on it into an activation and says nothing of the
+// release, of a right double click or of the pointer moving, so a right press and release
+// would both be reported at the press. That window does get every mouse event, though:
+// where it exists, the mouse messages are taken from its events and its activations are
+// ignored. Elsewhere (a StatusNotifierItem host, other platforms) the activations remain.
+class IconWindowReader final : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::MouseMove && type != QEvent::MouseButtonPress &&
+            type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick)
+            return false;
+        if (!watched->isWidgetType() || !watched->inherits("QSystemTrayIconSys"))
+            return false;
+        const auto* window = static_cast<QWidget*>(watched);
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        // The window is the icon's: QSystemTrayIcon::geometry() is that window's place.
+        const QRect place(window->mapToGlobal(QPoint(0, 0)), window->size());
+        std::optional<Key> key;
+        for (auto it = iconTable().cbegin(); it != iconTable().cend(); ++it) {
+            if (it.value()->tray && it.value()->tray->geometry() == place) {
+                key = it.key();
+                it.value()->readsOwnWindow = true;
+                break;
+            }
+        }
+        if (!key)
+            return false;
+        const UINT message = NotifyIconMouseMessage(
+            type, mouse->button(), window->rect().contains(mouse->position().toPoint()));
+        if (message == 0)
+            return false;
+        deliver(*key, {message});
+        // Qt does nothing with a release there, and the handlers may have removed the icon.
+        return type == QEvent::MouseButtonRelease;
+    }
+};
+
+void readIconWindows() {
+    static QPointer<IconWindowReader> reader;
+    if (reader || !QCoreApplication::instance())
+        return;
+    reader = new IconWindowReader;
+    reader->setParent(QCoreApplication::instance());
+    QCoreApplication::instance()->installEventFilter(reader);
 }
 
 // Applies the fields that uFlags names. The record is the full form, zero past what was read.
@@ -135,8 +196,10 @@ BOOL notify(DWORD message, const NOTIFYICONDATAA& rec, DWORD size) {
         icon->tray = std::make_unique<QSystemTrayIcon>();
         if (!applyFields(*icon, rec, size))
             return FALSE;
-        QObject::connect(icon->tray.get(), &QSystemTrayIcon::activated, icon->tray.get(),
-                         [key](QSystemTrayIcon::ActivationReason reason) { deliver(key, reason); });
+        QObject::connect(
+            icon->tray.get(), &QSystemTrayIcon::activated, icon->tray.get(),
+            [key](QSystemTrayIcon::ActivationReason reason) { activated(key, reason); });
+        readIconWindows();
         icon->tray->setVisible(icon->state.visible);
         table.insert(key, std::move(icon));
         return TRUE;
@@ -219,8 +282,36 @@ QSystemTrayIcon* NotifyIconObject(HWND hWnd, UINT uID) {
 BOOL SimulateNotifyIconActivation(HWND hWnd, UINT uID, QSystemTrayIcon::ActivationReason reason) {
     if (!iconTable().contains(Key{hWnd, uID}))
         return FALSE;
-    deliver(Key{hWnd, uID}, reason);
+    deliver(Key{hWnd, uID}, MouseMessagesFor(reason));
     return TRUE;
+}
+
+UINT NotifyIconMouseMessage(QEvent::Type type, Qt::MouseButton button, bool overIcon) {
+    // Left, right, middle: down, up, double click.
+    auto pick = [button](UINT left, UINT right, UINT middle) -> UINT {
+        switch (button) {
+        case Qt::LeftButton:
+            return left;
+        case Qt::RightButton:
+            return right;
+        case Qt::MiddleButton:
+            return middle;
+        default:
+            return 0;
+        }
+    };
+    switch (type) {
+    case QEvent::MouseMove:
+        return overIcon ? WM_MOUSEMOVE : 0;
+    case QEvent::MouseButtonPress:
+        return pick(WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN);
+    case QEvent::MouseButtonRelease:
+        return overIcon ? pick(WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP) : 0;
+    case QEvent::MouseButtonDblClick:
+        return pick(WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK);
+    default:
+        return 0;
+    }
 }
 
 QList<UINT> MouseMessagesFor(QSystemTrayIcon::ActivationReason reason) {
