@@ -81,6 +81,7 @@ fuzz: deps
 	mkdir -p $(FUZZ_BUILD)
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fPIC -Isrc \
 	  tests/fuzz/fuzz_privateprofile.cpp src/platform/privateprofile.cpp src/platform/textfile.cpp \
+	  src/platform/codepage.cpp \
 	  $$(pkg-config --cflags --libs Qt6Core) -o $(FUZZ_BUILD)/fuzz_privateprofile
 	$(FUZZ_BUILD)/fuzz_privateprofile -runs=$(FUZZ_RUNS)
 

@@ -1,5 +1,6 @@
 # What `cmake --install` puts where, and the Debian package that `make package` makes of it
-# with CPack. Included from the top-level CMakeLists.txt after the targets.
+# with CPack. Included from the top-level CMakeLists.txt after the targets. Where the user
+# cannot write beside the executable, config.ini and Command.log live in the user's folders.
 include(GNUInstallDirs)
 
 set(VESTREL_APP_ID io.github.vestrel.vestrel)

@@ -1,6 +1,7 @@
 #include "app/controls.h"
 
 #include <QPainter>
+#include <algorithm>
 
 namespace vestrel {
 namespace {
@@ -10,6 +11,23 @@ QString displayForm(QString text) {
 }
 
 } // namespace
+
+QValidator::State FirstLineOnly::validate(QString& input, int& pos) const {
+    const auto firstBreak = [&input] {
+        for (qsizetype i = 0; i < input.size(); ++i)
+            if (input[i] == u'\r' || input[i] == u'\n')
+                return i;
+        return qsizetype(-1);
+    };
+    if (const qsizetype lineBreak = firstBreak(); lineBreak >= 0) {
+        input.remove(lineBreak, std::max<qsizetype>(pos, lineBreak) - lineBreak);
+        pos = int(lineBreak);
+        // A break behind the cursor came with a text set as a whole: it ends there.
+        if (const qsizetype rest = firstBreak(); rest >= 0)
+            input.truncate(rest);
+    }
+    return Acceptable;
+}
 
 void Shape::setFillColor(const QColor& color) {
     if (fill_ == color)

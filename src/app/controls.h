@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QValidator>
 #include <QWidget>
 
 namespace vestrel {
@@ -39,6 +40,17 @@ public:
 
 private:
     QColor back_;
+};
+
+// Makes a line edit behave like a single-line text box of Windows: a text pasted or dropped
+// into it keeps only its first line. The box holds no line break before a change, so every
+// break in the new text came with the inserted text, which ends at the cursor: from its first
+// break up to the cursor is cut away.
+class FirstLineOnly final : public QValidator {
+    Q_OBJECT
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override;
 };
 
 // A multi-line text box whose text keeps CR LF line ends, as the program writes them.

@@ -3,6 +3,7 @@
 #include "app/controls.h"
 #include "backup/sqldmo.h"
 #include "scheduler/schedule.h"
+#include "settings/settings.h"
 #include "tray/clsicontray.h"
 
 #include <QWidget>
@@ -84,6 +85,8 @@ public:
     void SaveSettings();
     // Shows Settings and ArrayTempo in the controls; the file is not read.
     void ShowSettings();
+    // Copies the connection and file fields into Settings (a save, and every backup run).
+    void CopyFieldsToSettings();
     void CmdSave_Click();
     void CmdLoad_Click();
     // Lets the user pick the backup file; only TxtPath receives the choice.
@@ -138,6 +141,9 @@ protected:
 
 private:
     void connectSettingsHandlers();
+    // The text the window holds for a setting: a field's text, the check box state digit or
+    // the hour flags.
+    QString SettingText(const SettingEntry& entry) const;
     void createControls();
     void connectJobHandlers();
     void createTrayIcon();

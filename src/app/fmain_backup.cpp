@@ -68,12 +68,7 @@ void FMain::RunBackup() {
     bBackupRunning = true;
     ShowJobState();
 
-    Settings.bIntegratedSecurity = chkIntegrated->checkState() != Qt::Unchecked;
-    Settings.sUserID = txtUsr->text();
-    Settings.sInitialCatalog = txtDBName->text();
-    Settings.sDataSource = txtSrv->text();
-    Settings.sBackupFile = TxtPath->text();
-    Settings.sPassword = txtPwd->text();
+    CopyFieldsToSettings();
     PgBar->setValue(0);
     ShpStat(3)->setFillColor(Rgb(0xFFFFFF));
     txtStatus->setText(QString());

@@ -1,6 +1,7 @@
 #include "app/fmain.h"
 #include "app/mbackup.h"
 #include "platform/gui/filedialog.h"
+#include "platform/messagebox.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -12,9 +13,6 @@ namespace vestrel {
 using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString kConnection = u"Connection String"_s;
-const QString kAdvanced = u"Opzioni_Avanzate"_s;
 
 // The check box state as the digit stored in the file: 0 unticked, 1 ticked, 2 greyed.
 int StateDigit(Qt::CheckState state) {
@@ -37,43 +35,76 @@ void FMain::connectSettingsHandlers() {
     connect(CmdDir, &QPushButton::clicked, this, &FMain::CmdDir_Click);
     // Every change of the state, by a click or by the program, goes through the same rule.
     connect(chkIntegrated, &QCheckBox::stateChanged, this, &FMain::chkIntegrated_Click);
+    // The fields are single-line boxes: a pasted text keeps its first line only.
+    for (const SettingEntry& entry : SettingsTable())
+        if (entry.kind == SettingEntry::Kind::Text)
+            if (auto* field = findChild<QLineEdit*>(entry.control))
+                field->setValidator(new FirstLineOnly(field));
+}
+
+QString FMain::SettingText(const SettingEntry& entry) const {
+    switch (entry.kind) {
+    case SettingEntry::Kind::Text:
+        return findChild<QLineEdit*>(entry.control)->text();
+    case SettingEntry::Kind::Boolean:
+        return QString::number(StateDigit(findChild<QCheckBox*>(entry.control)->checkState()));
+    case SettingEntry::Kind::HourFlags:
+        break;
+    }
+    // From the flags themselves, not from the button colours.
+    return EncodeHourFlags(ArrayTempo);
+}
+
+void FMain::CopyFieldsToSettings() {
+    for (const SettingEntry& entry : SettingsTable()) {
+        if (entry.kind == SettingEntry::Kind::Text)
+            Settings.*entry.text = SettingText(entry);
+        else if (entry.kind == SettingEntry::Kind::Boolean)
+            Settings.*entry.flag =
+                findChild<QCheckBox*>(entry.control)->checkState() != Qt::Unchecked;
+    }
 }
 
 void FMain::SaveSettings() {
-    const int state = StateDigit(chkIntegrated->checkState());
-    oIni.SetValue(kConnection, u"Integrated Security"_s, QString::number(state));
-    oIni.SetValue(kConnection, u"User ID"_s, txtUsr->text());
-    oIni.SetValue(kConnection, u"Initial Catalog"_s, txtDBName->text());
-    oIni.SetValue(kConnection, u"Data Source"_s, txtSrv->text());
-    oIni.SetValue(kConnection, u"Password"_s, txtPwd->text());
-    oIni.SetValue(kAdvanced, u"FileName"_s, TxtPath->text());
-
-    Settings.bIntegratedSecurity = state != 0;
-    Settings.sUserID = txtUsr->text();
-    Settings.sInitialCatalog = txtDBName->text();
-    Settings.sDataSource = txtSrv->text();
-    Settings.sBackupFile = TxtPath->text();
-    Settings.sPassword = txtPwd->text();
-
-    // From the flags themselves, not from the button colours.
-    oIni.SetValue(kAdvanced, u"ARRAY_TEMPO"_s, EncodeHourFlags(ArrayTempo));
+    // Every key is written, in the table's order, also after a failure; the user hears of the
+    // failures once, at the end. A missing file has said so on every write already.
+    QStringList reasons;
+    for (const SettingEntry& entry : SettingsTable()) {
+        oIni.SetValue(entry.section, entry.key, SettingText(entry));
+        if (!oIni.WriteFailed())
+            continue;
+        const QString reason = oIni.WriteErrorText(entry.key);
+        if (!reasons.contains(reason))
+            reasons.append(reason);
+    }
+    CopyFieldsToSettings();
+    if (!reasons.isEmpty())
+        MsgBox(u"Impossibile salvare le impostazioni nel file "_s + oIni.IniFileName() + u": "_s +
+               reasons.join(u"; "_s) + u"."_s);
 }
 
 void FMain::ShowSettings() {
-    for (int hour = 0; hour < 24; ++hour)
-        CmdHour(hour)->setBackColor(ArrayTempo[size_t(hour)] ? Rgb(0x0000FF) : Rgb(0xFFFFFF));
-
-    const Qt::CheckState state = Settings.bIntegratedSecurity ? Qt::Checked : Qt::Unchecked;
-    if (chkIntegrated->checkState() == state)
-        chkIntegrated_Click(); // no change, no signal: the rule still holds afterwards
-    else
-        chkIntegrated->setCheckState(state);
-
-    txtUsr->setText(Settings.sUserID);
-    txtDBName->setText(Settings.sInitialCatalog);
-    txtSrv->setText(Settings.sDataSource);
-    TxtPath->setText(Settings.sBackupFile);
-    txtPwd->setText(Settings.sPassword);
+    for (const SettingEntry& entry : SettingsTable()) {
+        switch (entry.kind) {
+        case SettingEntry::Kind::HourFlags:
+            for (int hour = 0; hour < 24; ++hour)
+                CmdHour(hour)->setBackColor(ArrayTempo[size_t(hour)] ? Rgb(0x0000FF)
+                                                                     : Rgb(0xFFFFFF));
+            break;
+        case SettingEntry::Kind::Boolean: {
+            auto* box = findChild<QCheckBox*>(entry.control);
+            const Qt::CheckState state = Settings.*entry.flag ? Qt::Checked : Qt::Unchecked;
+            if (box->checkState() == state)
+                chkIntegrated_Click(); // no change, no signal: the rule still holds afterwards
+            else
+                box->setCheckState(state);
+            break;
+        }
+        case SettingEntry::Kind::Text:
+            findChild<QLineEdit*>(entry.control)->setText(Settings.*entry.text);
+            break;
+        }
+    }
 }
 
 void FMain::CmdSave_Click() {

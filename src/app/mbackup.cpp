@@ -12,6 +12,8 @@
 #include "platform/textfile.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <cstdio>
 #include <initializer_list>
 #include <memory>
 
@@ -43,7 +45,7 @@ QString NowText(const QString& prefix) {
 } // namespace
 
 QString LogFilePath() {
-    return ProgramFile(QStringLiteral("Command.log"));
+    return QDir(LogFolder()).filePath(QStringLiteral("Command.log"));
 }
 
 bool WriteLog(const QString& text, QString* error) {
@@ -74,14 +76,21 @@ bool Main() {
     if (!instanceLock->held())
         qWarning("vestrel: no instance lock can be made at %s; running without one",
                  qUtf8Printable(instanceLock->lockPath()));
+    std::fprintf(stderr, "vestrel: config.ini in %s, Command.log in %s\n",
+                 qUtf8Printable(QDir::toNativeSeparators(ProgramFolder())),
+                 qUtf8Printable(QDir::toNativeSeparators(LogFolder())));
 
     // From here on a failing step does not stop start-up.
-    if (!SqlServerClientInstalled()) {
+    QString why;
+    if (!SqlServerClientInstalled(&why)) {
+        // The message is the fixed one; the reason is for whoever looks at the terminal.
+        std::fprintf(stderr, "vestrel: no SQL Server client: %s\n", qUtf8Printable(why));
         MsgBox(QStringLiteral("Installare SQL Server o MSDE prima di usare l'applicazione."));
         instanceLock.reset();
         return false;
     }
 
+    PrepareProgramFolders();
     oIni.IniFileName(ProgramFile(QStringLiteral("config.ini")));
     try {
         LoadSettings();
@@ -126,10 +135,6 @@ void RunPendingExit() {
     if (exitPending && !bBackupRunning)
         ExitProgram();
 }
-
-CIniFile oIni;
-SettingsRecord Settings;
-HourFlags ArrayTempo{};
 
 void LoadSettings() {
     LoadSettings(oIni, Settings, ArrayTempo);

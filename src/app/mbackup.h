@@ -42,11 +42,6 @@ void ReleaseMainWindow();
 
 // "C:\Backup_" + the date text without "/" + "_" + the time text without ".".
 QString DefaultBackupFileName(const QDateTime& when);
-// Settings: the one INI object over config.ini, the settings record and the hour flags.
-extern CIniFile oIni;
-extern SettingsRecord Settings;
-extern HourFlags ArrayTempo;
-
 // Fills Settings and ArrayTempo from oIni; throws Error when "Integrated Security" is no Boolean.
 void LoadSettings();
 

@@ -324,6 +324,20 @@ private:
 namespace {
 
 // The registered SQL Server driver to use; FreeTDS's name when none is registered.
+// The driver manager that answered, with its version.
+QString DriverManagerName(SQLHENV env) {
+    QString name = u"The ODBC driver manager"_s;
+    SQLHDBC dbc = nullptr;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
+        return name;
+    SQLCHAR version[64] = {};
+    SQLSMALLINT length = 0;
+    if (SQL_SUCCEEDED(SQLGetInfo(dbc, SQL_DM_VER, version, SQLSMALLINT(sizeof version), &length)))
+        name += u" (version %1)"_s.arg(QString::fromLatin1(reinterpret_cast<char*>(version)));
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    return name;
+}
+
 QString ChooseDriver(QString* why) {
     SQLHENV env = nullptr;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
@@ -332,6 +346,7 @@ QString ChooseDriver(QString* why) {
         return {};
     }
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    const QString manager = DriverManagerName(env);
     QStringList registered;
     SQLWCHAR name[256];
     SQLWCHAR attributes[1024];
@@ -349,10 +364,16 @@ QString ChooseDriver(QString* why) {
         for (const QString& driver : registered)
             if (driver.compare(known, Qt::CaseInsensitive) == 0)
                 return driver;
-    if (why)
-        *why = registered.isEmpty() ? u"No ODBC driver is registered."_s
-                                    : u"No SQL Server ODBC driver is registered (found: %1)."_s.arg(
-                                          registered.join(u", "_s));
+    if (why) {
+        const QString where =
+            qEnvironmentVariableIsSet("ODBCSYSINI")
+                ? u"odbcinst.ini in ODBCSYSINI=%1"_s.arg(qEnvironmentVariable("ODBCSYSINI"))
+                : u"odbcinst.ini (odbcinst -j shows which)"_s;
+        *why = registered.isEmpty()
+                   ? u"%1 lists no ODBC driver at all (%2)."_s.arg(manager, where)
+                   : u"%1 lists no SQL Server ODBC driver (%2); drivers found: %3."_s.arg(
+                         manager, where, registered.join(u", "_s));
+    }
     return {};
 }
 

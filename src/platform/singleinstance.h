@@ -7,7 +7,7 @@ class QLockFile;
 
 namespace vestrel {
 
-// One running instance per program folder (config.ini and Command.log live there). The lock
+// One running instance per program folder (the folder of config.ini). The lock
 // is a file whose owner's process id is checked, so a lock left behind by a crashed or killed
 // instance does not block the next start.
 class SingleInstance {

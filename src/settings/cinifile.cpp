@@ -32,7 +32,46 @@ void SplitList(const QByteArray& list, bool skipEmpty, QStringList& names, int& 
 
 } // namespace
 
+void CIniFile::NoteResult() {
+    bWriteFailed = lLastCode == 0;
+    lastError_ = bWriteFailed ? PrivateProfileLastError() : ProfileError::None;
+    lastErrorDetail_ = bWriteFailed ? PrivateProfileLastErrorDetail() : QString();
+}
+
+QString CIniFile::WriteErrorText(const QString& key) const {
+    const QString theValue = key.isEmpty() ? QStringLiteral("il valore")
+                                           : QStringLiteral("il valore di \"%1\"").arg(key);
+    switch (lastError_) {
+    case ProfileError::None:
+        break;
+    case ProfileError::InvalidName:
+        return QStringLiteral("nome di sezione o di chiave non valido");
+    case ProfileError::LineBreak:
+        return theValue + QStringLiteral(" contiene un ritorno a capo");
+    case ProfileError::InvalidText:
+    case ProfileError::Unencodable:
+        return theValue + QStringLiteral(" contiene caratteri che la codifica del file "
+                                         "(Windows-1252) non pu\u00f2 rappresentare");
+    case ProfileError::Unreadable:
+        return QStringLiteral("il file non si pu\u00f2 leggere");
+    case ProfileError::AccessDenied:
+        return QStringLiteral("accesso negato");
+    case ProfileError::NoFolder:
+        return QStringLiteral("la cartella non esiste");
+    case ProfileError::NotAFile:
+        return QStringLiteral("il percorso non indica un file");
+    case ProfileError::DiskFull:
+        return QStringLiteral("spazio su disco esaurito");
+    case ProfileError::WriteFailed:
+        break;
+    }
+    return lastErrorDetail_.isEmpty()
+               ? QStringLiteral("errore di scrittura")
+               : QStringLiteral("errore di scrittura (%1)").arg(lastErrorDetail_);
+}
+
 void CIniFile::DeleteKey(const QString& sSection, const QString& sKey) {
+    bWriteFailed = false;
     if (!CheckIniFile())
         return;
     sCurSection = sSection;
@@ -40,14 +79,17 @@ void CIniFile::DeleteKey(const QString& sSection, const QString& sKey) {
     lLastCode = WritePrivateProfileStringA(ToSystemCodePage(sCurSection).constData(),
                                            ToSystemCodePage(sCurKey).constData(), nullptr,
                                            ToSystemCodePage(sIniPath).constData());
+    NoteResult();
 }
 
 void CIniFile::DeleteSection(const QString& sSection) {
+    bWriteFailed = false;
     if (!CheckIniFile())
         return;
     sCurSection = sSection;
     lLastCode = WritePrivateProfileStringA(ToSystemCodePage(sCurSection).constData(), nullptr,
                                            nullptr, ToSystemCodePage(sIniPath).constData());
+    NoteResult();
 }
 
 void CIniFile::EnumerateSection(const QString& sSection, QStringList& sKey, int& iCount) {
@@ -69,6 +111,7 @@ void CIniFile::EnumerateAllSections(QStringList& sSections, int& iCount) {
 
 void CIniFile::SetValue(const QString& sSectionName, const QString& sKeyName,
                         const QString& sValue) {
+    bWriteFailed = false;
     if (!CheckIniFile())
         return;
     sCurSection = sSectionName;
@@ -98,6 +141,7 @@ void CIniFile::WriteCurrentValue(QString value) {
     lLastCode = WritePrivateProfileStringA(
         ToSystemCodePage(sCurSection).constData(), ToSystemCodePage(sCurKey).constData(),
         ToSystemCodePage(value).constData(), ToSystemCodePage(sIniPath).constData());
+    NoteResult();
 }
 
 QByteArray CIniFile::ReadKeyList() {

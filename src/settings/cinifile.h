@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/privateprofile.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,13 @@ public:
     // Result of the last write or delete: non-zero = success. Reads never change it.
     int LastReturnCode() const { return lLastCode; }
     bool Success() const { return lLastCode != 0; }
+    // The last write or delete reached the file and failed (a failed check of the file does
+    // not count: it has shown its own warning). Cleared by the next write or delete.
+    bool WriteFailed() const { return bWriteFailed; }
+    // Why, as the program tells the user: in Italian, without a full stop. A reason about the
+    // value names the key when one is given.
+    QString WriteErrorText(const QString& key = QString()) const;
+    ProfileError LastError() const { return lastError_; }
 
     void DeleteKey(const QString& sSection, const QString& sKey);
     void DeleteSection(const QString& sSection);
@@ -45,6 +54,11 @@ private:
     QString sCurSection;
     QString sCurDefault;
     int lLastCode = 0;
+    bool bWriteFailed = false;
+    ProfileError lastError_ = ProfileError::None;
+    QString lastErrorDetail_;
+
+    void NoteResult();
 };
 
 } // namespace vestrel

@@ -3,6 +3,7 @@
 #include "platform/error.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace vestrel {
 
@@ -45,17 +46,57 @@ bool TextToBoolean(const QString& text) {
     throw Error(u"Tipo non corrispondente"_s);
 }
 
-void LoadSettings(CIniFile& ini, SettingsRecord& settings, HourFlags& flags) {
+const QList<SettingEntry>& SettingsTable() {
+    using Kind = SettingEntry::Kind;
     const QString connection = u"Connection String"_s;
     const QString advanced = u"Opzioni_Avanzate"_s;
-    settings.sDataSource = ini.GetValue(connection, u"Data Source"_s, QString());
-    settings.sInitialCatalog = ini.GetValue(connection, u"Initial Catalog"_s, QString());
-    settings.sUserID = ini.GetValue(connection, u"User ID"_s, QString());
-    settings.sPassword = ini.GetValue(connection, u"Password"_s, QString());
-    settings.bIntegratedSecurity =
-        TextToBoolean(ini.GetValue(connection, u"Integrated Security"_s, u"0"_s));
-    settings.sBackupFile = ini.GetValue(advanced, u"FileName"_s, QString());
-    DecodeHourFlags(ini.GetValue(advanced, u"ARRAY_TEMPO"_s, QString()), flags);
+    static const QList<SettingEntry> table = {
+        {connection, u"Integrated Security"_s, Kind::Boolean, nullptr,
+         &SettingsRecord::bIntegratedSecurity, u"0"_s, u"chkIntegrated"_s, 5},
+        {connection, u"User ID"_s, Kind::Text, &SettingsRecord::sUserID, nullptr, QString(),
+         u"txtUsr"_s, 3},
+        {connection, u"Initial Catalog"_s, Kind::Text, &SettingsRecord::sInitialCatalog, nullptr,
+         QString(), u"txtDBName"_s, 2},
+        {connection, u"Data Source"_s, Kind::Text, &SettingsRecord::sDataSource, nullptr, QString(),
+         u"txtSrv"_s, 1},
+        {connection, u"Password"_s, Kind::Text, &SettingsRecord::sPassword, nullptr, QString(),
+         u"txtPwd"_s, 4},
+        {advanced, u"FileName"_s, Kind::Text, &SettingsRecord::sBackupFile, nullptr, QString(),
+         u"TxtPath"_s, 6},
+        {advanced, u"ARRAY_TEMPO"_s, Kind::HourFlags, nullptr, nullptr, QString(), u"CmdHour"_s, 7},
+    };
+    return table;
 }
+
+void ApplyStoredText(const SettingEntry& entry, const QString& text, SettingsRecord& settings,
+                     HourFlags& flags) {
+    switch (entry.kind) {
+    case SettingEntry::Kind::Text:
+        settings.*entry.text = text;
+        return;
+    case SettingEntry::Kind::Boolean:
+        settings.*entry.flag = TextToBoolean(text);
+        return;
+    case SettingEntry::Kind::HourFlags:
+        DecodeHourFlags(text, flags);
+        return;
+    }
+}
+
+void LoadSettings(CIniFile& ini, SettingsRecord& settings, HourFlags& flags) {
+    QList<const SettingEntry*> order;
+    for (const SettingEntry& entry : SettingsTable())
+        order.append(&entry);
+    std::sort(order.begin(), order.end(), [](const SettingEntry* a, const SettingEntry* b) {
+        return a->loadStep < b->loadStep;
+    });
+    for (const SettingEntry* entry : order)
+        ApplyStoredText(*entry, ini.GetValue(entry->section, entry->key, entry->defaultText),
+                        settings, flags);
+}
+
+CIniFile oIni;
+SettingsRecord Settings;
+HourFlags ArrayTempo{};
 
 } // namespace vestrel

@@ -2,6 +2,7 @@
 
 #include "settings/cinifile.h"
 
+#include <QList>
 #include <QString>
 #include <array>
 
@@ -35,9 +36,42 @@ void DecodeHourFlags(const QString& text, HourFlags& flags);
 // Error("Tipo non corrispondente").
 bool TextToBoolean(const QString& text);
 
+// One setting of config.ini: where the file keeps it, where it lives in memory, how its text
+// converts, and the window's control that shows and edits it. A new setting is a member of
+// the record, a row of the table and its control.
+struct SettingEntry {
+    enum class Kind {
+        Text,     // the text as it stands
+        Boolean,  // read with TextToBoolean; written as the check box state digit "0" or "1"
+        HourFlags // the hour flags (not in the record), coded as EncodeHourFlags says
+    };
+    QString section;
+    QString key;
+    Kind kind = Kind::Text;
+    QString SettingsRecord::*text = nullptr; // Text
+    bool SettingsRecord::*flag = nullptr;    // Boolean
+    QString defaultText;                     // what a missing key reads as
+    QString control;                         // the control's name in the main window
+    int loadStep = 0; // LoadSettings reads in this order; a failed conversion ends it there
+};
+
+// Every setting, in the order "&Salva" writes them.
+const QList<SettingEntry>& SettingsTable();
+
+// Puts a stored text into the record or the hour flags. Throws Error for a Boolean that is
+// no Boolean.
+void ApplyStoredText(const SettingEntry& entry, const QString& text, SettingsRecord& settings,
+                     HourFlags& flags);
+
 // Fills the record and the hour flags from the file, key by key. A missing file or key gives the
 // default. An "Integrated Security" text that is no Boolean throws and ends the load there: the
 // four values read before it are set, the file name and the hour flags are left alone.
 void LoadSettings(CIniFile& ini, SettingsRecord& settings, HourFlags& flags);
+
+// The program's settings for the whole run: the one INI object over config.ini, the settings
+// record and the hour flags.
+extern CIniFile oIni;
+extern SettingsRecord Settings;
+extern HourFlags ArrayTempo;
 
 } // namespace vestrel

@@ -158,6 +158,15 @@ private slots:
                                                     "l'applicazione.");
             },
             kStartTimeoutMs));
+        // The reason goes to the diagnostic output: which driver manager, which drivers.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                process->waitForReadyRead(100);
+                return process->peek(4096).contains("vestrel: no SQL Server client: The ODBC "
+                                                    "driver manager");
+            },
+            kStartTimeoutMs));
+        QVERIFY(process->peek(4096).contains("lists no ODBC driver at all"));
         stop(*process);
         QVERIFY(folder.log().isEmpty());
     }

@@ -1,11 +1,13 @@
-// libFuzzer target for the INI engine: the input is an INI file followed by the names and the
-// value of one write. Built apart from the normal build with `make fuzz`.
+// libFuzzer target for the INI engine: the input is an INI file (in any encoding: UTF-16 with
+// either byte order mark, UTF-8 with or without one, Windows-1252) followed by the names and
+// the value of one write. Built apart from the normal build with `make fuzz`.
 #include "platform/privateprofile.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,12 +19,38 @@ void Check(bool condition) {
         std::abort();
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
 QByteArray Trimmed(QByteArray text) {
-    while (!text.isEmpty() && (text.front() == ' ' || text.front() == '\t'))
+    while (!text.isEmpty() && IsBlank(text.front()))
         text.remove(0, 1);
-    while (!text.isEmpty() && (text.back() == ' ' || text.back() == '\t'))
+    while (!text.isEmpty() && IsBlank(text.back()))
         text.chop(1);
     return text;
+}
+
+// What a written value reads back as: a value between matching quotes is written inside one
+// more pair and comes back whole; any other comes back without its blanks.
+QByteArray ReadBack(const QByteArray& value) {
+    const QByteArray trimmed = Trimmed(value);
+    const bool quoted = trimmed.size() >= 2 &&
+                        (trimmed.front() == '"' || trimmed.front() == '\'') &&
+                        trimmed.back() == trimmed.front();
+    return quoted ? value : trimmed;
+}
+
+QByteArray ByteOrderMark(const QByteArray& file) {
+    for (const char* bom : {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"})
+        if (file.startsWith(bom))
+            return bom;
+    return {};
+}
+
+QByteArray FileBytes(const QByteArray& path) {
+    QFile file(QString::fromLocal8Bit(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Reads with every kind of call and checks the results against the buffer size.
@@ -81,8 +109,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const unsigned n =
             vestrel::GetPrivateProfileStringA(section.constData(), key.constData(), "<none>",
                                               buffer, sizeof buffer, path.constData());
-        const QByteArray expected = Trimmed(value).left(qsizetype(sizeof buffer) - 1);
-        Check(QByteArray(buffer, qsizetype(n)) == expected);
+        // Cut to the buffer like any value, never inside a character.
+        const QByteArray expected = ReadBack(value);
+        const QByteArray got(buffer, qsizetype(n));
+        Check(expected.startsWith(got));
+        Check(got.size() == std::min<qsizetype>(expected.size(), sizeof buffer - 1) ||
+              (expected.size() >= qsizetype(sizeof buffer) - 1 &&
+               got.size() >= qsizetype(sizeof buffer) - 4));
+        // The file keeps its encoding's byte order mark.
+        const QByteArray bom = ByteOrderMark(parts[0]);
+        Check(bom.isEmpty() || FileBytes(path).startsWith(bom));
         ReadAll(section.constData(), key.constData(), path.constData());
         // Removing it leaves the default.
         Check(vestrel::WritePrivateProfileStringA(section.constData(), key.constData(), nullptr,

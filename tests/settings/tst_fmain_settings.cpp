@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
@@ -13,6 +14,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vestrel;
 using namespace vestrel::test;
@@ -192,6 +195,106 @@ private slots:
         QVERIFY(!QFile::exists(iniPath()));
         QCOMPARE(Settings.sDataSource, u"srv"_s);
         QCOMPARE(Settings.sBackupFile, u"x.bak"_s);
+    }
+
+    // A config.ini of the Windows edition, in its ANSI code page: what "&Salva" writes back
+    // after a load and a show is the same file, byte for byte.
+    void windows1252RoundTrip() {
+        const QByteArray original =
+            "; Configurazione della Societ\xE0\r\n"
+            "[Connection String]\r\n"
+            "Integrated Security=0\r\n"
+            "User ID=Niccol\xF2\r\n"
+            "Initial Catalog=Contabilit\xE0\r\n"
+            "Data Source=SRV\\CITT\xC0\r\n"
+            "Password=perch\xE9\x80\xFC\r\n"
+            "[Opzioni_Avanzate]\r\n"
+            "FileName=D:\\Backup\\Societ\xE0 \xAB"
+            "1\xBB.bak\r\n"
+            "ARRAY_TEMPO=0|0|0|0|0|0|0|0|1|1|1|1|1|1|1|1|1|1|0|0|0|0|0|0|\r\n";
+        createIni(original);
+        MessageBoxRecorder boxes;
+        vestrel::LoadSettings();
+        FMain form;
+        form.ShowSettings();
+        QCOMPARE(form.txtDBName->text(), u"Contabilit\u00e0"_s);
+        QCOMPARE(form.txtPwd->text(), u"perch\u00e9\u20ac\u00fc"_s);
+        QCOMPARE(form.TxtPath->text(), u"D:\\Backup\\Societ\u00e0 \u00ab1\u00bb.bak"_s);
+        QTest::mouseClick(form.CmdSave, Qt::LeftButton);
+        QVERIFY(boxes.texts.isEmpty());
+        QCOMPARE(folder_->read(u"config.ini"_s), original);
+    }
+
+    // A save that did not reach the file says so once, with the file and the reason.
+    void failedSaveSaysWhy() {
+        createIni("[Connection String]\r\nData Source=Societ\xE0\r\n"); // Windows-1252
+        MessageBoxRecorder boxes;
+        FMain form;
+        form.txtSrv->setText(u"\u0141\u00f3d\u017a"_s); // not in Windows-1252
+        form.txtDBName->setText(u"Citt\u00e0"_s);
+        QTest::mouseClick(form.CmdSave, Qt::LeftButton);
+        QCOMPARE(boxes.texts,
+                 QStringList{u"Impossibile salvare le impostazioni nel file "_s + iniPath() +
+                             u": il valore di \"Data Source\" contiene caratteri che la codifica "
+                             u"del file (Windows-1252) non pu\u00f2 rappresentare."_s});
+        QCOMPARE(boxes.captions, QStringList{u"Corbanel"_s});
+        // The other keys are written, in the file's encoding.
+        QVERIFY(folder_->read(u"config.ini"_s).contains("Data Source=Societ\xE0\r\n"));
+        QVERIFY(folder_->read(u"config.ini"_s).contains("Initial Catalog=Citt\xE0\r\n"));
+        QCOMPARE(Settings.sDataSource, u"\u0141\u00f3d\u017a"_s);
+
+        // A file the user may not write: every key fails, one message.
+        boxes.texts.clear();
+        form.txtSrv->setText(u"srv"_s);
+        const QByteArray path = iniPath().toLocal8Bit();
+        QVERIFY(chmod(path.constData(), 0400) == 0);
+        QVERIFY(chmod(folder_->path().toLocal8Bit().constData(), 0555) == 0);
+        const bool asRoot = geteuid() == 0; // root writes everywhere
+        if (asRoot) {
+            QVERIFY(chown(path.constData(), 65534, 65534) == 0);
+            QVERIFY(seteuid(65534) == 0);
+        }
+        form.SaveSettings();
+        if (asRoot)
+            QVERIFY(seteuid(0) == 0);
+        QVERIFY(chmod(folder_->path().toLocal8Bit().constData(), 0700) == 0);
+        QCOMPARE(boxes.texts, QStringList{u"Impossibile salvare le impostazioni nel file "_s +
+                                          iniPath() + u": accesso negato."_s});
+    }
+
+    // Single-line fields: a pasted text keeps only its first line, the rest of the field stays.
+    void pasteKeepsTheFirstLine_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("cursor");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("trailing CR LF")
+            << QString() << 0 << u"D:\\Backup\\x.bak\r\n"_s << u"D:\\Backup\\x.bak"_s;
+        QTest::newRow("two lines") << u"[]"_s << 1 << u"first\nsecond\n"_s << u"[first]"_s;
+        QTest::newRow("lone CR") << u"ab"_s << 2 << u"c\rd"_s << u"abc"_s;
+        QTest::newRow("break first") << u"keep"_s << 4 << u"\r\nlost"_s << u"keep"_s;
+        QTest::newRow("one line") << u"ab"_s << 1 << u"xy"_s << u"axyb"_s;
+    }
+    void pasteKeepsTheFirstLine() {
+        QFETCH(QString, before);
+        QFETCH(int, cursor);
+        QFETCH(QString, pasted);
+        QFETCH(QString, after);
+        FMain form;
+        for (QLineEdit* field :
+             {form.txtSrv, form.txtUsr, form.txtPwd, form.txtDBName, form.TxtPath}) {
+            field->setText(before);
+            field->setCursorPosition(cursor);
+            QApplication::clipboard()->setText(pasted);
+            field->paste();
+            QCOMPARE(field->text(), after);
+        }
+        // What the job and the save take is the field's text.
+        form.TxtPath->setText(QString());
+        QApplication::clipboard()->setText(u"/b/x.bak\n"_s);
+        QTest::keySequence(form.TxtPath, QKeySequence::Paste);
+        form.CopyFieldsToSettings();
+        QCOMPARE(Settings.sBackupFile, u"/b/x.bak"_s);
     }
 
     void fileDialogRequest() {

@@ -299,6 +299,217 @@ private slots:
         QCOMPARE(ini.bytes(), original);
     }
 
+    // Files as the Windows edition writes them: the ANSI code page or Unicode. Values come
+    // back in the system code page (UTF-8) and a write keeps the file's encoding, every other
+    // byte as it was.
+    void encodings_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("expected"); // after Citt\u00e0 is written for City
+        const auto utf16 = [](const QString& text, bool little) {
+            QByteArray bytes = little ? "\xFF\xFE"_ba : "\xFE\xFF"_ba;
+            for (const QChar c : text) {
+                const char hi = char(c.unicode() >> 8);
+                const char lo = char(c.unicode() & 0xFF);
+                bytes += little ? lo : hi;
+                bytes += little ? hi : lo;
+            }
+            return bytes;
+        };
+        const QString before = u"[A]\r\nName=Contabilit\u00e0 Societ\u00e0 \u20ac\r\nCity=x\r\n"_s;
+        const QString after =
+            u"[A]\r\nName=Contabilit\u00e0 Societ\u00e0 \u20ac\r\nCity=Citt\u00e0\r\n"_s;
+        QTest::newRow("Windows-1252")
+            << "[A]\r\nName=Contabilit\xE0 Societ\xE0 \x80\r\nCity=x\r\n"_ba
+            << "[A]\r\nName=Contabilit\xE0 Societ\xE0 \x80\r\nCity=Citt\xE0\r\n"_ba;
+        QTest::newRow("UTF-8") << before.toUtf8() << after.toUtf8();
+        QTest::newRow("UTF-8 with BOM")
+            << "\xEF\xBB\xBF"_ba + before.toUtf8() << "\xEF\xBB\xBF"_ba + after.toUtf8();
+        QTest::newRow("UTF-16 LE") << utf16(before, true) << utf16(after, true);
+        QTest::newRow("UTF-16 BE") << utf16(before, false) << utf16(after, false);
+    }
+    void encodings() {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, expected);
+        IniFixture ini;
+        ini.put(file);
+        QCOMPARE(value("A", "Name", ini.path()),
+                 "Contabilit\xC3\xA0 Societ\xC3\xA0 \xE2\x82\xAC"_ba);
+        QCOMPARE(get(nullptr, nullptr, "", ini.path()).text, "A\0"_ba);
+        QVERIFY(WritePrivateProfileStringA("A", "City", "Citt\xC3\xA0", ini.path()));
+        QCOMPARE(ini.bytes(), expected);
+        QCOMPARE(value("A", "City", ini.path()), "Citt\xC3\xA0"_ba);
+    }
+
+    // Windows-1252 has no room for most of Unicode: such a write is refused, not changed.
+    void characterTheFileCannotHold() {
+        IniFixture ini;
+        const QByteArray original = "[A]\r\nName=Societ\xE0\r\n";
+        ini.put(original);
+        QCOMPARE(WritePrivateProfileStringA("A", "City",
+                                            "\xC5\x81\xC3\xB3"
+                                            "d\xC5\xBA",
+                                            ini.path()),
+                 0);
+        QCOMPARE(PrivateProfileLastError(), ProfileError::Unencodable);
+        QCOMPARE(ini.bytes(), original);
+        // Text that is no UTF-8 at all is no text of the system code page.
+        QCOMPARE(WritePrivateProfileStringA("A", "City", "Citt\xE0", ini.path()), 0);
+        QCOMPARE(PrivateProfileLastError(), ProfileError::InvalidText);
+        QVERIFY(WritePrivateProfileStringA("A", "City",
+                                           "\xE2\x80\x9C"
+                                           "ok\xE2\x80\x9D",
+                                           ini.path()));
+        QCOMPARE(PrivateProfileLastError(), ProfileError::None);
+        QCOMPARE(ini.bytes(), "[A]\r\nName=Societ\xE0\r\nCity=\x93ok\x94\r\n"_ba);
+    }
+
+    void newFileInTheSystemCodePage() {
+        IniFixture ini;
+        QVERIFY(WritePrivateProfileStringA("A", "k", "Societ\xC3\xA0", ini.path()));
+        QCOMPARE(ini.bytes(), "[A]\r\nk=Societ\xC3\xA0\r\n"_ba);
+        // ASCII alone says nothing about the code page: the system's is taken.
+        ini.put("[A]\r\nk=plain\r\n");
+        QVERIFY(WritePrivateProfileStringA("A", "k",
+                                           "\xC5\x81"
+                                           "\xC3\xB3"
+                                           "d\xC5\xBA",
+                                           ini.path()));
+        QCOMPARE(value("A", "k", ini.path()), "\xC5\x81\xC3\xB3"
+                                              "d\xC5\xBA"_ba);
+    }
+
+    void quotes_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("double") << "k=\"secret\""_ba
+                                << "secret"_ba;
+        QTest::newRow("single") << "k='1'"_ba
+                                << "1"_ba;
+        QTest::newRow("blanks outside") << "k=  \"a b\"  "_ba
+                                        << "a b"_ba;
+        QTest::newRow("blanks inside") << "k=\" a \""_ba
+                                       << " a "_ba;
+        QTest::newRow("one pair only") << "k=\"\"x\"\""_ba
+                                       << "\"x\""_ba;
+        QTest::newRow("empty") << "k=\"\""_ba
+                               << ""_ba;
+        QTest::newRow("not matching") << "k=\"x'"_ba
+                                      << "\"x'"_ba;
+        QTest::newRow("lone quote") << "k=\""_ba
+                                    << "\""_ba;
+        QTest::newRow("inside only") << "k=a\"b\""_ba
+                                     << "a\"b\""_ba;
+    }
+    void quotes() {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, expected);
+        IniFixture ini;
+        ini.put("[A]\r\n" + line + "\r\n");
+        QCOMPARE(value("A", "k", ini.path()), expected);
+    }
+
+    // A value between matching quotes is written so that it reads back whole.
+    void quotedValueWrittenWhole() {
+        IniFixture ini;
+        for (const char* text : {"\"secret\"", "'x'", " \"a\" ", "\"", "plain"}) {
+            QVERIFY(WritePrivateProfileStringA("A", "k", text, ini.path()));
+            const QByteArray trimmed = QByteArray(text).trimmed();
+            QCOMPARE(value("A", "k", ini.path()),
+                     trimmed.size() > 1 && trimmed.front() == trimmed.back() ? QByteArray(text)
+                                                                             : trimmed);
+        }
+        QVERIFY(WritePrivateProfileStringA("A", "k", "\"secret\"", ini.path()));
+        QCOMPARE(ini.bytes(), "[A]\r\nk=\"\"secret\"\"\r\n"_ba);
+    }
+
+    // CR, VT and FF are trimmed like blanks, and a CR alone ends a line.
+    void controlBlanksAndLoneCr() {
+        IniFixture ini;
+        ini.put("[A]\r\ncrcrlf=1\r\r\nlone=2\rvt=\v3\f\r\n\v[B]\f\r\nk=4");
+        QCOMPARE(value("A", "crcrlf", ini.path()), "1"_ba);
+        QCOMPARE(value("A", "lone", ini.path()), "2"_ba);
+        QCOMPARE(value("A", "vt", ini.path()), "3"_ba);
+        QCOMPARE(value("B", "k", ini.path()), "4"_ba);
+        QCOMPARE(get("A", nullptr, "", ini.path()).text, "crcrlf\0lone\0vt\0"_ba);
+        QVERIFY(WritePrivateProfileStringA("A", "lone", "9", ini.path()));
+        QCOMPARE(ini.bytes(), "[A]\r\ncrcrlf=1\r\n\r\nlone=9\r\nvt=\v3\f\r\n\v[B]\f\r\nk=4\r\n"_ba);
+    }
+
+    // A config.ini the user may write in a folder the user may not (a system folder): the file
+    // is rewritten in place, flushed, its mode owner-only; where the folder allows it, a new
+    // file replaces the old one as before.
+    void inPlaceWhereTheFolderIsNotWritable() {
+        IniFixture ini;
+        ini.put("[A]\r\nk=old\r\nother=1\r\n");
+        struct stat before {};
+        QVERIFY(stat(ini.path(), &before) == 0);
+        const QByteArray folder = ini.folder().toLocal8Bit();
+        QVERIFY(chmod(ini.path(), 0644) == 0);
+        // Root writes everywhere: the write is made as an ordinary user then.
+        const bool asRoot = geteuid() == 0;
+        if (asRoot)
+            QVERIFY(chown(ini.path(), 65534, 65534) == 0);
+        QVERIFY(chmod(folder.constData(), 0555) == 0);
+        if (asRoot)
+            QVERIFY(seteuid(65534) == 0);
+        const int inPlace = WritePrivateProfileStringA("A", "k", "new", ini.path());
+        const ProfileError why = PrivateProfileLastError();
+        const int removed = WritePrivateProfileStringA("A", "other", nullptr, ini.path());
+        // Without the file's own permission nothing is written, and the reason is given.
+        QVERIFY(chmod(ini.path(), 0400) == 0);
+        const int denied = WritePrivateProfileStringA("A", "k", "again", ini.path());
+        const ProfileError deniedWhy = PrivateProfileLastError();
+        QVERIFY(chmod(ini.path(), 0600) == 0);
+        if (asRoot)
+            QVERIFY(seteuid(0) == 0);
+        QVERIFY(chmod(folder.constData(), 0700) == 0);
+        QCOMPARE(inPlace, 1);
+        QCOMPARE(why, ProfileError::None);
+        QCOMPARE(removed, 1);
+        QCOMPARE(denied, 0);
+        QCOMPARE(deniedWhy, ProfileError::AccessDenied);
+        QCOMPARE(ini.bytes(), "[A]\r\nk=new\r\n"_ba);
+        struct stat after {};
+        QVERIFY(stat(ini.path(), &after) == 0);
+        QCOMPARE(after.st_ino, before.st_ino); // the same file
+        QCOMPARE(modeOf(ini.path()), mode_t(0600));
+        QCOMPARE(QDir(ini.folder()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{u"config.ini"_s});
+        // A writable folder: the atomic replacement, a new file.
+        QVERIFY(WritePrivateProfileStringA("A", "k", "newer", ini.path()));
+        QVERIFY(stat(ini.path(), &after) == 0);
+        QVERIFY(after.st_ino != before.st_ino);
+    }
+
+    // A rewrite in place that fails half-way (a full disk) puts the old content back.
+    void failedInPlaceWriteKeepsOldContent() {
+        IniFixture ini;
+        const QByteArray original = "[A]\r\nk=old\r\n";
+        ini.put(original);
+        const QByteArray folder = ini.folder().toLocal8Bit();
+        const bool asRoot = geteuid() == 0;
+        if (asRoot)
+            QVERIFY(chown(ini.path(), 65534, 65534) == 0);
+        QVERIFY(chmod(folder.constData(), 0555) == 0);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        if (asRoot)
+            QVERIFY(seteuid(65534) == 0);
+        const int result =
+            WritePrivateProfileStringA("A", "k", QByteArray(200, 'v').constData(), ini.path());
+        if (asRoot)
+            QVERIFY(seteuid(0) == 0);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &saved) == 0);
+        QVERIFY(chmod(folder.constData(), 0700) == 0);
+        QCOMPARE(result, 0);
+        QCOMPARE(PrivateProfileLastError(), ProfileError::WriteFailed);
+        QCOMPARE(ini.bytes(), original);
+    }
+
     void noCaching() {
         IniFixture ini;
         ini.put("[A]\nk=1\n");

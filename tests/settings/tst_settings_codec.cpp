@@ -134,6 +134,25 @@ private slots:
         QVERIFY(boxes.texts.isEmpty());
     }
 
+    // Quotes as Windows reads them: a quoted Boolean no longer ends the load.
+    void loadQuotedValues() {
+        TempProgramFolder folder;
+        QFile file(folder.file(u"config.ini"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Connection String]\r\nPassword=\"secret\"\r\nIntegrated Security=\"1\"\r\r\n"
+                   "[Opzioni_Avanzate]\r\nFileName='/b/x.bak'\r\nARRAY_TEMPO=\"1|1\"\r\n");
+        file.close();
+        CIniFile ini;
+        ini.IniFileName(folder.file(u"config.ini"_s));
+        SettingsRecord record;
+        HourFlags flags{};
+        LoadSettings(ini, record, flags);
+        QCOMPARE(record.sPassword, u"secret"_s);
+        QVERIFY(record.bIntegratedSecurity);
+        QCOMPARE(record.sBackupFile, u"/b/x.bak"_s);
+        QVERIFY(flags == hours({0, 1}));
+    }
+
     void loadWithoutFile() {
         TempProgramFolder folder;
         MessageBoxRecorder boxes;

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# A system-wide install used by an ordinary user: `cmake --install` into a prefix the user
+# cannot write (owned by root, the program run as the user "nobody"; or, run as an ordinary
+# user already, a prefix made read-only), with a config.ini beside the installed executable
+# that points at the TDS stand-in with every hour enabled. The program copies that config.ini
+# into the user's ~/.config/vestrel at its first start, makes the automatic backup and logs it
+# in ~/.local/state/vestrel/Command.log; nothing is written beside the executable.
+# Usage: install.sh <cmake> <build folder> <tds_standin>
+set -u
+CMAKE=$1
+BUILD=$2
+STANDIN_EXE=$3
+here=$(dirname "$0")
+# shellcheck source=../support/wait.sh
+. "$here/../support/wait.sh"
+
+WORK=$(mktemp -d -t vestrel-install.XXXXXX)
+chmod 755 "$WORK"
+APP=
+STANDIN_PID=
+cleanup() {
+  local pid
+  for pid in $APP ${STANDIN_PID:-}; do kill "$pid" 2>/dev/null; done
+  for pid in $APP ${STANDIN_PID:-}; do wait "$pid" 2>/dev/null; done
+  chmod -R u+w "$WORK" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+USER_HOME=$WORK/home
+LOG=$USER_HOME/.local/state/vestrel/Command.log
+fail() {
+  echo "FAIL: $*"
+  for f in "$LOG" "$WORK/app.log"; do [ -s "$f" ] && { echo "== $(basename "$f")"; tr -d '\r' <"$f"; }; done
+  exit 1
+}
+log_has() { tr -d '\r' <"$LOG" 2>/dev/null | grep -q -- "$1"; }
+
+PREFIX=$WORK/prefix
+"$CMAKE" --install "$BUILD" --prefix "$PREFIX" >"$WORK/install.log" 2>&1 || fail "cmake --install failed: $(cat "$WORK/install.log")"
+EXE=$(find "$PREFIX" -type f -name vestrel -perm -u+x | head -1)
+[ -n "$EXE" ] || fail "no installed executable under the prefix"
+BIN=$(dirname "$EXE")
+
+coproc STANDIN { exec "$STANDIN_EXE" --password install-secret; }
+exec {standin_out}<&"${STANDIN[0]}"
+read -r -t 10 word port <&"$standin_out" && [ "$word" = port ] || fail "the stand-in did not start"
+
+# The server writes the backup; the program, as the user, puts it in place.
+mkdir -m 777 "$WORK/backups"
+printf '%s\r\n' "[Connection String]" "Data Source=127.0.0.1,$port" "Initial Catalog=Install" \
+  "User ID=sa" "Password=install-secret" "Integrated Security=0" "[Opzioni_Avanzate]" \
+  "FileName=$WORK/backups/Install.bak" "ARRAY_TEMPO=$(printf '1|%.0s' $(seq 24))" >"$BIN/config.ini"
+chmod 644 "$BIN/config.ini"
+
+mkdir -p "$USER_HOME"
+if [ "$(id -u)" -eq 0 ]; then
+  chown 65534:65534 "$USER_HOME"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+else
+  chmod -R a-w "$PREFIX"
+  as_user=()
+fi
+# The user's environment: a home and nothing else of ours (the XDG folders take their defaults).
+"${as_user[@]}" env -i PATH=/usr/bin:/bin HOME="$USER_HOME" LC_ALL=C.UTF-8 \
+  QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' "$EXE" >"$WORK/app.log" 2>&1 &
+APP=$!
+
+wait_for "the backup's end block in the user's log" 20000 log_has "Fine Backup in data "
+log_has "Errore" && fail "the backup logged an error"
+log_has "Avvio Programma in data " || fail "no start banner in the user's log"
+grep -q '^VESTREL-STANDIN-BACKUP$' "$WORK/backups/Install.bak" || fail "the backup file is not the stand-in's backup"
+mine=$USER_HOME/.config/vestrel/config.ini
+[ -f "$mine" ] || fail "config.ini was not copied into the user's folder"
+cmp -s <(tr -d '\r' <"$mine") <(tr -d '\r' <"$BIN/config.ini") || fail "the user's config.ini is not the one beside the executable"
+[ "$(stat -c %a "$mine")" = 600 ] || fail "the user's config.ini is not owner-only: $(stat -c %a "$mine")"
+[ -e "$BIN/Command.log" ] && fail "a Command.log was written beside the executable"
+grep -q "config.ini in $USER_HOME/.config/vestrel, Command.log in $USER_HOME/.local/state/vestrel" "$WORK/app.log" ||
+  fail "stderr does not say where the files are"
+[ "$(grep -c 'config.ini in ' "$WORK/app.log")" -eq 1 ] || fail "stderr says where the files are more than once"
+echo PASS
