@@ -4,7 +4,8 @@ SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build run test sanitize format fuzz demo bench screenshot clean
+.PHONY: all deps build program run autostart no-autostart package test sanitize format fuzz demo \
+	bench screenshot clean
 
 all: build
 
@@ -17,11 +18,39 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	scripts/run $(BUILD)/vestrel
+# `make run` runs a copy of the program in a folder of its own outside the build folder, where
+# its config.ini and Command.log stay: `make clean` never deletes them.
+PROGRAM_DIR ?= $(or $(XDG_DATA_HOME),$(HOME)/.local/share)/vestrel/program
+program: build
+	@mkdir -p "$(PROGRAM_DIR)"
+	@cp $(BUILD)/vestrel "$(PROGRAM_DIR)/vestrel.new"
+	@mv -f "$(PROGRAM_DIR)/vestrel.new" "$(PROGRAM_DIR)/vestrel"
+	@# "Salva" writes only into a config.ini that exists: start with an empty, owner-only one.
+	@[ -e "$(PROGRAM_DIR)/config.ini" ] || install -m 600 /dev/null "$(PROGRAM_DIR)/config.ini"
+	@echo "Program folder: $(PROGRAM_DIR) (config.ini, Command.log)"
 
+run: program
+	scripts/run "$(PROGRAM_DIR)/vestrel"
+
+# Start at login: the program of `make run` gets an XDG autostart entry; no-autostart removes it.
+AUTOSTART_DIR ?= $(or $(XDG_CONFIG_HOME),$(HOME)/.config)/autostart
+autostart: program
+	@mkdir -p "$(AUTOSTART_DIR)"
+	@sed 's|^Exec=.*|Exec="$(PROGRAM_DIR)/vestrel"|' share/autostart/vestrel.desktop \
+	  >"$(AUTOSTART_DIR)/vestrel.desktop"
+	@echo "Vestrel starts at login: $(AUTOSTART_DIR)/vestrel.desktop"
+
+no-autostart:
+	rm -f "$(AUTOSTART_DIR)/vestrel.desktop"
+
+# The Debian package, build/vestrel_<version>-1_<arch>.deb.
+package: build
+	cmake --build $(BUILD) --target package
+
+# The demo's folder goes when it ends; KEEP=1 keeps it.
+KEEP ?= 0
 demo: build
-	scripts/demo $(BUILD)
+	VESTREL_DEMO_KEEP=$(KEEP) scripts/demo $(BUILD)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
