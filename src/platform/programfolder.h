@@ -32,7 +32,8 @@ const ProgramLocations& Locations();
 
 // Gets the user's own folders ready on the first start that uses them: creates them, and
 // copies a config.ini that stands beside the executable when the user has none yet (owner-
-// only: it holds a password). Does nothing when the files live beside the executable.
+// only: it holds a password), or else makes an empty one when the folder is new. Does nothing
+// when the files live beside the executable.
 void PrepareProgramFolders();
 
 // The folder of config.ini: the program folder (one instance runs per program folder).

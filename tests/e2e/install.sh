@@ -79,4 +79,19 @@ cmp -s <(tr -d '\r' <"$mine") <(tr -d '\r' <"$BIN/config.ini") || fail "the user
 grep -q "config.ini in $USER_HOME/.config/vestrel, Command.log in $USER_HOME/.local/state/vestrel" "$WORK/app.log" ||
   fail "stderr does not say where the files are"
 [ "$(grep -c 'config.ini in ' "$WORK/app.log")" -eq 1 ] || fail "stderr says where the files are more than once"
+
+# Another user, and nothing beside the executable to start from: the first start leaves an
+# empty, owner-only config.ini in the new folder, so the first "&Salva" has a file to write.
+kill "$APP" 2>/dev/null; wait "$APP" 2>/dev/null
+chmod u+w "$BIN" && rm -f "$BIN/config.ini" && chmod a-w "$BIN"
+OTHER_HOME=$WORK/other
+mkdir -p "$OTHER_HOME"
+[ "$(id -u)" -eq 0 ] && chown 65534:65534 "$OTHER_HOME"
+"${as_user[@]}" env -i PATH=/usr/bin:/bin HOME="$OTHER_HOME" LC_ALL=C.UTF-8 \
+  QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' "$EXE" >"$WORK/app2.log" 2>&1 &
+APP=$!
+fresh=$OTHER_HOME/.config/vestrel/config.ini
+wait_for "a config.ini in the new user's folder" 20000 test -f "$fresh"
+[ -s "$fresh" ] && fail "the first start wrote settings into the new config.ini"
+[ "$(stat -c %a "$fresh")" = 600 ] || fail "the new config.ini is not owner-only: $(stat -c %a "$fresh")"
 echo PASS
