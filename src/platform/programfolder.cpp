@@ -70,18 +70,31 @@ void PrepareProgramFolders() {
     // Owner-only, as the XDG rules ask of these folders.
     const auto makeFolder = [](const QString& path) {
         if (QFileInfo::exists(path))
-            return;
+            return false;
         QDir().mkpath(path);
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                         QFileDevice::ExeOwner);
+        return true;
     };
-    makeFolder(locations.settingsFolder);
+    const bool firstStart = makeFolder(locations.settingsFolder);
     makeFolder(locations.logFolder);
     const QString mine = QDir(locations.settingsFolder).filePath(QStringLiteral("config.ini"));
     const QString shipped =
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.ini"));
-    if (!QFileInfo::exists(mine) && QFileInfo(shipped).isFile() && QFile::copy(shipped, mine))
-        QFile::setPermissions(mine, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    constexpr auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (QFileInfo::exists(mine))
+        return;
+    if (QFileInfo(shipped).isFile()) {
+        if (QFile::copy(shipped, mine))
+            QFile::setPermissions(mine, ownerOnly);
+    } else if (firstStart) {
+        // Nothing to start from: an empty config.ini, so the first "&Salva" has a file to
+        // write to. Only when the folder is new: a config.ini the user removed later is
+        // reported as missing, as everywhere else.
+        QFile empty(mine);
+        if (empty.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            empty.setPermissions(ownerOnly);
+    }
 }
 
 QString ProgramFolder() {
