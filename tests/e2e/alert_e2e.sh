@@ -12,58 +12,28 @@ STANDIN_EXE=$2
 here=$(dirname "$0")
 # shellcheck source=../../scripts/virtual-display.sh
 . "$here/../../scripts/virtual-display.sh"
-# shellcheck source=../support/wait.sh
-. "$here/../support/wait.sh"
-for tool in Xvfb xdpyinfo xwininfo xdotool trayer import convert; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: $tool is not installed (scripts/install-deps)"; exit 1; }
-done
+# shellcheck source=../support/e2e.sh
+. "$here/../support/e2e.sh"
+need_tools Xvfb xdpyinfo xwininfo xdotool trayer import convert
 
-WORK=$(mktemp -d -t vestrel-alert.XXXXXX)
+scratch alert
 DIR=$WORK/program
 LOG=$DIR/Command.log
 APP=
-STANDIN_PID=
-cleanup() {
-  local pid
-  for pid in $APP $STANDIN_PID; do kill "$pid" 2>/dev/null; done
-  for pid in $APP $STANDIN_PID; do wait "$pid" 2>/dev/null; done
-  vd_stop
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-fail() {
-  echo "FAIL: $*"
-  for f in "$LOG" "$WORK/app.log"; do [ -s "$f" ] && { echo "== $(basename "$f")"; tr -d '\r' <"$f"; }; done
-  exit 1
-}
-count() { tr -d '\r' <"$LOG" 2>/dev/null | grep -c -- "$1"; }
-count_is() { [ "$(count "$1")" -eq "$2" ]; }
+watched=(APP standin_pid)
+fail_logs=("$LOG" "$WORK/app.log")
 
-"$STANDIN_EXE" --password right-one >"$WORK/standin.out" &
-STANDIN_PID=$!
-wait_for "stand-in" 10000 grep -q '^port ' "$WORK/standin.out"
-port=$(awk '/^port /{print $2}' "$WORK/standin.out")
+standin_start --password right-one
 mkdir -p "$DIR"
 cp "$EXE" "$DIR/vestrel"
-printf '%s\r\n' "[Connection String]" "Data Source=127.0.0.1,$port" "Initial Catalog=Sales" \
-  "User ID=sa" "Password=wrong-one" "Integrated Security=0" "[Opzioni_Avanzate]" \
-  "FileName=$DIR/Sales.bak" "ARRAY_TEMPO=$(printf '1|%.0s' $(seq 24))" >"$DIR/config.ini"
+write_config "$DIR/config.ini" "127.0.0.1,$port" Sales wrong-one "$DIR/Sales.bak" "$(hour_flags $(seq 0 23))"
 
 vd_start 740x380 || fail "no virtual display"
 QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='qt.qpa.*=false' "$DIR/vestrel" >"$WORK/app.log" 2>&1 &
 APP=$!
-main_window() { xdotool search --onlyvisible --name '^Tarvoni Software - Vestrel$'; }
 wait_for "window shown" 10000 main_window
 WIN=$(main_window | head -1)
-ROOT=$(xwininfo -root | awk '/Window id:/{print $4}')
-icon_window() {
-  local w
-  for w in $(xdotool search --onlyvisible --classname '^vestrel$'); do
-    xwininfo -id "$w" -tree | grep -q "Parent window id: $ROOT" || { echo "$w"; return 0; }
-  done
-  return 1
-}
+ROOT=$(root_window)
 wait_for "icon docked" 10000 icon_window
 ICON=$(icon_window)
 # A top-level window of the program other than the main window: a balloon; each balloon is
@@ -85,22 +55,21 @@ yellow_pixels() {
 warning_icon() { [ "$(yellow_pixels)" -ge 6 ]; }
 normal_icon() { [ "$(yellow_pixels)" -eq 0 ]; }
 
-wait_for "the failed automatic backup" 10000 count_is "Errore " 1
+wait_for "the failed automatic backup" 10000 log_count_is "Errore " 1
 wait_for "the failure balloon" 5000 balloon_shown
 FAILURE_BALLOON=$(balloon)
 wait_for "the warning icon" 5000 warning_icon
 echo "measured: $(yellow_pixels) yellow pixels in the docked icon"
-count_is "Fine Backup in data " 0 || fail "a backup ended without failing"
+log_count_is "Fine Backup in data " 0 || fail "a backup ended without failing"
 
 # The right password, then "&Esegui Backup"; the field and the button are laid out in twips.
-read -r WX WY < <(xwininfo -id "$WIN" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}')
-px() { echo $((($1 + 7) / 15)); }
+read -r WX WY < <(window_origin "$WIN")
 xdotool mousemove "$((WX + $(px $((150 + 5865 + 1417)))))" "$((WY + $(px $((120 + 750 + 165)))))" click 1
 xdotool windowfocus --sync "$WIN" 2>/dev/null
 xdotool key ctrl+a
 xdotool type --delay 20 right-one
 xdotool mousemove "$((WX + $(px $((9120 + 667)))))" "$((WY + $(px $((1200 + 187)))))" click 1
-wait_for "the manual backup" 10000 count_is "Fine Backup in data " 1
+wait_for "the manual backup" 10000 log_count_is "Fine Backup in data " 1
 wait_for "the normal icon again" 5000 normal_icon
 wait_for "a new balloon" 5000 balloon_shown "$FAILURE_BALLOON"
 echo PASS

@@ -15,60 +15,31 @@ STANDIN_EXE=$2
 here=$(dirname "$0")
 # shellcheck source=../../scripts/virtual-display.sh
 . "$here/../../scripts/virtual-display.sh"
-# shellcheck source=../support/wait.sh
-. "$here/../support/wait.sh"
+# shellcheck source=../support/e2e.sh
+. "$here/../support/e2e.sh"
+need_tools Xvfb xdpyinfo xwininfo xdotool trayer import convert
 
-for tool in Xvfb xdpyinfo xwininfo xdotool trayer import convert; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: $tool is not installed (scripts/install-deps)"; exit 1; }
-done
-
-WORK=$(mktemp -d -t vestrel-e2e.XXXXXX)
+scratch e2e
 DIR=$WORK/program
 LOG=$DIR/Command.log
 APP=
-STANDIN_PID=
-cleanup() {
-  local pid
-  for pid in $APP ${STANDIN_PID-}; do kill "$pid" 2>/dev/null; done
-  for pid in $APP ${STANDIN_PID-}; do wait "$pid" 2>/dev/null; done
-  vd_stop
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() {
-  echo "FAIL: $*"
-  for f in "$LOG" "$WORK/app.log"; do [ -s "$f" ] && { echo "== $(basename "$f")"; tr -d '\r' <"$f"; }; done
-  exit 1
-}
-log_has() { tr -d '\r' <"$LOG" | grep -q -- "$1"; }
-log_count() { tr -d '\r' <"$LOG" 2>/dev/null | grep -c -- "$1"; }
-log_count_is() { [ "$(log_count "$1")" -eq "$2" ]; }
+watched=(APP standin_pid)
+fail_logs=("$LOG" "$WORK/app.log")
 
 # Only the current hour is enabled: a run that straddled the hour would see no automatic
 # backup, so wait for the next hour when this one is nearly over.
-# Local time: in a zone offset by half an hour the hour does not turn with the epoch's.
-read -r minute second < <(date '+%M %S')
-left=$((3600 - 10#$minute * 60 - 10#$second))
+left=$(hour_left)
 if [ "$left" -lt 90 ]; then
   echo "waiting $((left + 2)) s for the next hour"
   sleep $((left + 2))
 fi
 
 # The stand-in holds the first backup after "43 percent processed." until it reads a line.
-coproc STANDIN { exec "$STANDIN_EXE" --password e2e-secret --pause-at 43; }
-exec {standin_out}<&"${STANDIN[0]}" {standin_in}>&"${STANDIN[1]}"
-read -r -t 10 word port <&"$standin_out" && [ "$word" = port ] || fail "the stand-in did not start"
+standin_start --password e2e-secret --pause-at 43
 
 mkdir -p "$DIR"
 cp "$EXE" "$DIR/vestrel"
-hour=$(date +%-H)
-flags=
-for h in $(seq 0 23); do if [ "$h" -eq "$hour" ]; then flags+="1|"; else flags+="0|"; fi; done
-printf '%s\r\n' "[Connection String]" "Data Source=127.0.0.1,$port" "Initial Catalog=E2E" \
-  "User ID=sa" "Password=e2e-secret" "Integrated Security=0" "[Opzioni_Avanzate]" \
-  "FileName=$DIR/E2E.bak" "ARRAY_TEMPO=$flags" >"$DIR/config.ini"
+write_config "$DIR/config.ini" "127.0.0.1,$port" E2E e2e-secret "$DIR/E2E.bak" "$(hour_flags "$(date +%-H)")"
 chmod 600 "$DIR/config.ini"
 
 # A screen just large enough for the window and the notification area beside it.
@@ -80,17 +51,9 @@ if command -v fc-list >/dev/null 2>&1; then fonts=$(fc-list); else
 
 QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='qt.qpa.*=false' "$DIR/vestrel" >"$WORK/app.log" 2>&1 &
 APP=$!
-main_window() { xdotool search --onlyvisible --name '^Tarvoni Software - Vestrel$'; }
 wait_for "window shown" 10000 main_window
 WIN=$(main_window | head -1)
-ROOT=$(xwininfo -root | awk '/Window id:/{print $4}')
-icon_window() {
-  local w
-  for w in $(xdotool search --onlyvisible --classname '^vestrel$'); do
-    xwininfo -id "$w" -tree | grep -q "Parent window id: $ROOT" || { echo "$w"; return 0; }
-  done
-  return 1
-}
+ROOT=$(root_window)
 wait_for "icon docked" 10000 icon_window
 ICON=$(icon_window)
 
@@ -103,9 +66,8 @@ tr -d '\r' <"$LOG" | head -7 | awk '
   NR == 6 { ok = ok && $0 ~ / > Avviata sequenza automatica\.\.$/ }
   BEGIN { ok = 1 } END { exit !(ok && NR == 7) }' || fail "start banner not as expected"
 
-# Window coordinates on the screen; the layout is in twips, 15 to a pixel.
-read -r WX WY < <(xwininfo -id "$WIN" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}')
-px() { echo $((($1 + 7) / 15)); }
+# Window coordinates on the screen, in pixels from the layout's twips.
+read -r WX WY < <(window_origin "$WIN")
 # The lamps sit in the status frame (120, 2640), 255 twips square.
 LAMP_Y=$((WY + $(px $((2640 + 240 + 127)))))
 RUN_X=$((WX + $(px $((120 + 4680 + 127)))))

@@ -11,31 +11,16 @@ CMAKE=$1
 BUILD=$2
 STANDIN_EXE=$3
 here=$(dirname "$0")
-# shellcheck source=../support/wait.sh
-. "$here/../support/wait.sh"
+# shellcheck source=../support/e2e.sh
+. "$here/../support/e2e.sh"
 
-WORK=$(mktemp -d -t vestrel-install.XXXXXX)
+scratch install
 chmod 755 "$WORK"
 APP=
-STANDIN_PID=
-cleanup() {
-  local pid
-  for pid in $APP ${STANDIN_PID:-}; do kill "$pid" 2>/dev/null; done
-  for pid in $APP ${STANDIN_PID:-}; do wait "$pid" 2>/dev/null; done
-  chmod -R u+w "$WORK" 2>/dev/null
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
+watched=(APP standin_pid)
 USER_HOME=$WORK/home
 LOG=$USER_HOME/.local/state/vestrel/Command.log
-fail() {
-  echo "FAIL: $*"
-  for f in "$LOG" "$WORK/app.log"; do [ -s "$f" ] && { echo "== $(basename "$f")"; tr -d '\r' <"$f"; }; done
-  exit 1
-}
-log_has() { tr -d '\r' <"$LOG" 2>/dev/null | grep -q -- "$1"; }
+fail_logs=("$LOG" "$WORK/app.log")
 
 PREFIX=$WORK/prefix
 "$CMAKE" --install "$BUILD" --prefix "$PREFIX" >"$WORK/install.log" 2>&1 || fail "cmake --install failed: $(cat "$WORK/install.log")"
@@ -43,15 +28,12 @@ EXE=$(find "$PREFIX" -type f -name vestrel -perm -u+x | head -1)
 [ -n "$EXE" ] || fail "no installed executable under the prefix"
 BIN=$(dirname "$EXE")
 
-coproc STANDIN { exec "$STANDIN_EXE" --password install-secret; }
-exec {standin_out}<&"${STANDIN[0]}"
-read -r -t 10 word port <&"$standin_out" && [ "$word" = port ] || fail "the stand-in did not start"
+standin_start --password install-secret
 
 # The server writes the backup; the program, as the user, puts it in place.
 mkdir -m 777 "$WORK/backups"
-printf '%s\r\n' "[Connection String]" "Data Source=127.0.0.1,$port" "Initial Catalog=Install" \
-  "User ID=sa" "Password=install-secret" "Integrated Security=0" "[Opzioni_Avanzate]" \
-  "FileName=$WORK/backups/Install.bak" "ARRAY_TEMPO=$(printf '1|%.0s' $(seq 24))" >"$BIN/config.ini"
+write_config "$BIN/config.ini" "127.0.0.1,$port" Install install-secret "$WORK/backups/Install.bak" \
+  "$(hour_flags $(seq 0 23))"
 chmod 644 "$BIN/config.ini"
 
 mkdir -p "$USER_HOME"

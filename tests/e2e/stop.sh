@@ -13,52 +13,34 @@ set -u
 EXE=$1
 STANDIN_EXE=$2
 here=$(dirname "$0")
-fail() {
-  echo "FAIL: $*"
-  for f in "$WORK"/*/Command.log; do [ -s "$f" ] && { echo "== $f"; tr -d '\r' <"$f"; }; done
-  exit 1
-}
-# shellcheck source=../support/wait.sh
-. "$here/../support/wait.sh"
+# shellcheck source=../support/e2e.sh
+. "$here/../support/e2e.sh"
 
-WORK=$(mktemp -d -t vestrel-stop.XXXXXX)
+scratch stop
 FIRST=
 SECOND=
-STANDIN_PID=
-cleanup() {
-  local pid
-  for pid in $FIRST $SECOND $STANDIN_PID; do kill -9 "$pid" 2>/dev/null; done
-  for pid in $FIRST $SECOND $STANDIN_PID; do wait "$pid" 2>/dev/null; done
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+watched=(FIRST SECOND standin_pid)
+stop_signal=KILL
+fail_logs=("$WORK/first/Command.log" "$WORK/second/Command.log")
 
 # The automatic backup starts within a second of start-up; keep clear of the hour's end.
-read -r minute second < <(date '+%M %S')
-left=$((3600 - 10#$minute * 60 - 10#$second))
+left=$(hour_left)
 [ "$left" -lt 30 ] && sleep $((left + 2))
 
-coproc STANDIN { exec "$STANDIN_EXE" --password stop-secret --stall-at 43; }
-STANDIN_PID=$STANDIN_PID
-exec {standin_out}<&"${STANDIN[0]}"
-read -r -t 10 word port <&"$standin_out" && [ "$word" = port ] || fail "the stand-in did not start"
+standin_start --password stop-secret --stall-at 43
 
 TARGET=$WORK/target/Sales.bak
 mkdir -p "$WORK/target"
 printf 'the last good backup' >"$TARGET"
-hour=$(date +%-H)
-flags=
-for h in $(seq 0 23); do if [ "$h" -eq "$hour" ]; then flags+="1|"; else flags+="0|"; fi; done
+flags=$(hour_flags "$(date +%-H)")
 program() { # <folder>: a program folder whose config.ini points at the stand-in and TARGET
   mkdir -p "$1"
   cp "$EXE" "$1/vestrel"
-  printf '%s\r\n' "[Connection String]" "Data Source=127.0.0.1,$port" "Initial Catalog=Sales" \
-    "User ID=sa" "Password=stop-secret" "Integrated Security=0" "[Opzioni_Avanzate]" \
-    "FileName=$TARGET" "ARRAY_TEMPO=$flags" >"$1/config.ini"
+  write_config "$1/config.ini" "127.0.0.1,$port" Sales stop-secret "$TARGET" "$flags"
   chmod 600 "$1/config.ini"
 }
-log_has() { tr -d '\r' <"$1/Command.log" 2>/dev/null | grep -q -- "$2"; }
+# log_in <folder> <text>: the text is in that program's log.
+log_in() { tr -d '\r' <"$1/Command.log" 2>/dev/null | grep -q -- "$2"; }
 export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false'
 
 program "$WORK/first"
@@ -66,14 +48,14 @@ program "$WORK/first"
 FIRST=$!
 read -r -t 30 word percent <&"$standin_out" && [ "$word" = stalled ] ||
   fail "no automatic backup reached the stand-in"
-wait_for "progress line 43" 5000 log_has "$WORK/first" "percent processed. 43\$"
+wait_for "progress line 43" 5000 log_in "$WORK/first" "percent processed. 43\$"
 [ -e "$TARGET.vestrel-new" ] || fail "no partial file beside the target"
 
 # A second program on the same file fails at once and touches nothing of the first one's.
 program "$WORK/second"
 "$WORK/second/vestrel" >"$WORK/second.out" 2>&1 &
 SECOND=$!
-wait_for "the second program's error" 10000 log_has "$WORK/second" \
+wait_for "the second program's error" 10000 log_in "$WORK/second" \
   "> Errore Il file $TARGET è in uso da un altro backup in corso"
 [ -e "$TARGET.vestrel-new" ] || fail "the second program removed the first one's partial file"
 kill -TERM "$SECOND"
@@ -95,8 +77,8 @@ case "$last" in
 *"> Errore Backup annullato per la fine della sessione. Il server non ha risposto e non viene più atteso.") ;;
 *) fail "the log does not end with the cancelled backup's error: $last" ;;
 esac
-log_has "$WORK/first" "Chiusura Programma" && fail "session end wrote closing lines"
-log_has "$WORK/first" "Fine Backup" && fail "the cancelled backup has an end block"
+log_in "$WORK/first" "Chiusura Programma" && fail "session end wrote closing lines"
+log_in "$WORK/first" "Fine Backup" && fail "the cancelled backup has an end block"
 [ "$(cat "$TARGET")" = "the last good backup" ] || fail "the last good backup was touched"
 leftover=$(ls -A "$WORK/target" | grep -v '^Sales.bak$')
 [ -z "$leftover" ] || fail "left beside the target: $leftover"

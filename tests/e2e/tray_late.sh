@@ -6,29 +6,16 @@
 set -u
 EXE=$1
 here=$(dirname "$0")
-# shellcheck source=../support/wait.sh
-. "$here/../support/wait.sh"
-for tool in Xvfb xdpyinfo xwininfo xdotool trayer; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: $tool is not installed (scripts/install-deps)"; exit 1; }
-done
+# shellcheck source=../support/e2e.sh
+. "$here/../support/e2e.sh"
+need_tools Xvfb xdpyinfo xwininfo xdotool trayer
 
-WORK=$(mktemp -d -t vestrel-traylate.XXXXXX)
+scratch traylate
 XPID=
 TPID=
 APP=
-cleanup() {
-  local pid
-  for pid in $APP $TPID $XPID; do kill "$pid" 2>/dev/null; done
-  for pid in $APP $TPID $XPID; do wait "$pid" 2>/dev/null; done
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-fail() {
-  echo "FAIL: $*"
-  for f in "$WORK/app.log" "$WORK/trayer.log"; do [ -s "$f" ] && { echo "== $(basename "$f")"; cat "$f"; }; done
-  exit 1
-}
+watched=(APP TPID XPID)
+fail_logs=("$WORK/app.log" "$WORK/trayer.log")
 
 export XDG_RUNTIME_DIR=$WORK/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -47,24 +34,14 @@ wait_for "display open" 10000 xdpyinfo
 DIR=$WORK/program
 mkdir -p "$DIR"
 cp "$EXE" "$DIR/vestrel"
-printf '%s\r\n' "[Connection String]" "Data Source=(local)" "Initial Catalog=Late" "User ID=sa" \
-  "Password=" "Integrated Security=0" "[Opzioni_Avanzate]" "FileName=" \
-  "ARRAY_TEMPO=0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|" >"$DIR/config.ini"
+write_config "$DIR/config.ini" "(local)" Late "" "" "$(hour_flags)"
 chmod 600 "$DIR/config.ini"
 QT_QPA_PLATFORM=xcb "$DIR/vestrel" >"$WORK/app.log" 2>&1 &
 APP=$!
-main_window() { xdotool search --onlyvisible --name '^Tarvoni Software - Vestrel$'; }
 wait_for "window shown" 10000 main_window
 
-ROOT=$(xwininfo -root | awk '/Window id:/{print $4}')
-# The icon's window: a visible window of the program whose parent is not the root window.
-icon_docked() {
-  local w
-  for w in $(xdotool search --onlyvisible --classname '^vestrel$'); do
-    xwininfo -id "$w" -tree | grep -q "Parent window id: $ROOT" || return 0
-  done
-  return 1
-}
+ROOT=$(root_window)
+icon_docked() { icon_window >/dev/null; }
 sleep 3
 icon_docked && fail "an icon docked with no notification area"
 kill -0 "$APP" 2>/dev/null || fail "the program ended"

@@ -11,25 +11,14 @@ BUILD=$1
 VERSION=$2
 STANDIN_EXE=$3
 
-for tool in cpack dpkg dpkg-deb dpkg-shlibdeps lintian appstreamcli desktop-file-validate; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: $tool is not installed (scripts/install-deps)"; exit 1; }
-done
+here=$(dirname "$0")
+# shellcheck source=../support/e2e.sh
+. "$here/../support/e2e.sh"
+need_tools cpack dpkg dpkg-deb dpkg-shlibdeps lintian appstreamcli desktop-file-validate
 
-WORK=$(mktemp -d -t vestrel-package.XXXXXX)
+scratch package
 APP=
-standin=
-cleanup() {
-  local pid
-  for pid in $APP $standin; do kill "$pid" 2>/dev/null; done
-  for pid in $APP $standin; do wait "$pid" 2>/dev/null; done
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+watched=(APP standin_pid)
 
 # Build the package.
 cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/out" >"$WORK/cpack.log" 2>&1 ||
@@ -100,27 +89,18 @@ zcat "$ROOT/usr/share/doc/vestrel/changelog.gz" | grep -q "^## $VERSION " ||
 # The installed program: every library it needs is found, and it makes a backup.
 EXE=$ROOT/usr/bin/vestrel
 ldd "$EXE" | grep 'not found' && fail "libraries not found"
-coproc STANDIN { exec "$STANDIN_EXE" --password pkg-secret; }
-standin=$STANDIN_PID # bash clears STANDIN_PID when the stand-in ends
-exec {standin_out}<&"${STANDIN[0]}"
-read -r -t 10 word port <&"$standin_out" && [ "$word" = port ] || fail "the stand-in did not start"
+standin_start --password pkg-secret
 # The current and the next hour enabled: an automatic backup starts at once even when this
 # hour ends while the program starts.
 hour=$(date +%-H)
-flags=
-for h in $(seq 0 23); do
-  if [ "$h" -eq "$hour" ] || [ "$h" -eq $(((hour + 1) % 24)) ]; then flags+="1|"; else flags+="0|"; fi
-done
 DATA=$WORK/data
 mkdir -p "$DATA"
-printf '%s\r\n' "[Connection String]" "Data Source=127.0.0.1,$port" "Initial Catalog=Pkg" \
-  "User ID=sa" "Password=pkg-secret" "Integrated Security=0" "[Opzioni_Avanzate]" \
-  "FileName=$DATA/Pkg.bak" "ARRAY_TEMPO=$flags" >"$ROOT/usr/bin/config.ini"
+write_config "$ROOT/usr/bin/config.ini" "127.0.0.1,$port" Pkg pkg-secret "$DATA/Pkg.bak" \
+  "$(hour_flags "$hour" $(((hour + 1) % 24)))"
 chmod 600 "$ROOT/usr/bin/config.ini"
 LOG=$ROOT/usr/bin/Command.log
 QT_QPA_PLATFORM=offscreen "$EXE" >"$WORK/app.log" 2>&1 &
 APP=$!
-log_has() { [ -f "$LOG" ] && tr -d '\r' <"$LOG" | grep -q -- "$1"; }
 for _ in $(seq 200); do
   log_has ' > Fine Backup in data ' || log_has ' > Errore ' && break
   kill -0 "$APP" 2>/dev/null || break

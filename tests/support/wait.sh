@@ -1,4 +1,5 @@
-# Sourced by the test scripts that drive a real display. The caller defines fail <message>.
+# Sourced by tests/support/e2e.sh (and so by the test scripts that drive a real display). The
+# caller defines fail <message>.
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # wait_for <what> <timeout ms> <command...>: polls the command every 50 ms, prints how long
 # it took, fails when the time is up.

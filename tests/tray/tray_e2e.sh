@@ -6,57 +6,32 @@ APP=$1
 here=$(dirname "$0")
 # shellcheck source=../../scripts/virtual-display.sh
 . "$here/../../scripts/virtual-display.sh"
-# shellcheck source=../support/wait.sh
-. "$here/../support/wait.sh"
-for tool in Xvfb xdpyinfo xwininfo xdotool trayer; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
+# shellcheck source=../support/e2e.sh
+. "$here/../support/e2e.sh"
+need_tools --skip Xvfb xdpyinfo xwininfo xdotool trayer
 
-WORK=$(mktemp -d)
+scratch tray
 export QT_QPA_PLATFORM=xcb
 STATE=$WORK/state
-PIDS=()
-
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  vd_stop
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  for f in "$STATE" "$WORK"/*.log; do [ -s "$f" ] && { echo "== $(basename "$f")"; cat "$f"; }; done
-  exit 1
-}
+PID=
+watched=(PID)
+fail_logs=("$STATE" "$WORK/app.log")
 state_is() { grep -qx "$1" "$STATE"; }
 
 vd_start || fail "could not start Xvfb and trayer"
 
 "$APP" "$STATE" >"$WORK/app.log" 2>&1 &
-PIDS+=($!)
+PID=$!
 wait_for "program state" 10000 test -s "$STATE"
 wait_for "icon docked" 10000 state_is docked=1
 state_is visible=1 || fail "window not shown at start"
 grep -q '^fonts=0$' "$STATE" && fail "no fonts installed"
 
-ROOT=$(xwininfo -root | awk '/Window id:/{print $4}')
+ROOT=$(root_window)
 CLASS=$(basename "$APP")
-# The icon's window: visible, and not a child of the root window. On a busy machine it is
-# mapped a little after Qt reports the icon docked.
-icon_window() {
-  local w
-  for w in $(xdotool search --onlyvisible --classname "^$CLASS\$"); do
-    xwininfo -id "$w" -tree | grep -q "Parent window id: $ROOT" || { echo "$w"; return 0; }
-  done
-  return 1
-}
-wait_for "icon window" 10000 icon_window
-ICON=$(icon_window)
+# On a busy machine the icon's window is mapped a little after Qt reports the icon docked.
+wait_for "icon window" 10000 icon_window "$CLASS"
+ICON=$(icon_window "$CLASS")
 
 menu_open() {
   for w in $(xdotool search --onlyvisible --classname "^$CLASS\$"); do
