@@ -17,6 +17,9 @@
 #include <vector>
 #ifdef _WIN32
 #include <windows.h> // sql.h needs its types
+#else
+#include <dlfcn.h>
+#include <link.h>
 #endif
 #include <sql.h>
 #include <sqlext.h>
@@ -100,6 +103,41 @@ int LeadingNumber(const QString& text) {
         value = value * 10 + text.at(i++).digitValue();
     return value;
 }
+
+using CancelFunction = SQLRETURN (*)(SQLHSTMT);
+
+#ifndef _WIN32
+// The SQLCancel of the loaded driver library whose file is named `driverFile`. unixODBC's own
+// SQLCancel, called from another thread while the statement's thread is in or around a driver
+// call, rewrites the statement's state and diagnostics without a lock (seen as a double free
+// in the driver manager); the driver's SQLCancel is the one meant for another thread.
+CancelFunction DriverCancel(const QString& driverFile) {
+    struct Search {
+        QByteArray name;
+        QByteArray path;
+    } search{u'/' + driverFile.toLocal8Bit(), {}};
+    if (driverFile.isEmpty())
+        return nullptr;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            auto* s = static_cast<Search*>(data);
+            const QByteArray path(info->dlpi_name ? info->dlpi_name : "");
+            if (!path.endsWith(s->name))
+                return 0;
+            s->path = path;
+            return 1;
+        },
+        &search);
+    if (search.path.isEmpty())
+        return nullptr;
+    void* library = dlopen(search.path.constData(), RTLD_NOW | RTLD_NOLOAD);
+    if (!library)
+        return nullptr;
+    auto* function = reinterpret_cast<CancelFunction>(dlsym(library, "SQLCancel"));
+    dlclose(library); // the driver manager keeps it loaded while the connection is open
+    return function;
+}
+#endif
 
 // Posts a call to the thread that owns `context`; dropped if `context` is gone by then.
 using Post = std::function<void(std::function<void()>)>;
@@ -232,7 +270,9 @@ public:
         if (statement)
             std::thread([running = running_] {
                 const std::lock_guard lock(running->mutex);
-                if (running->handle)
+                if (running->driverCancel && running->driverHandle)
+                    running->driverCancel(running->driverHandle);
+                else if (running->handle)
                     SQLCancel(running->handle);
             }).detach();
         if (!waiting_)
@@ -285,6 +325,16 @@ public:
             throw Error(text);
         }
         connected_ = true;
+#ifndef _WIN32
+        SQLWCHAR driver[256] = {};
+        SQLSMALLINT driverBytes = 0;
+        if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DRIVER_NAME, driver, SQLSMALLINT(sizeof driver),
+                                      &driverBytes)))
+            driverCancel_ = DriverCancel(
+                QString::fromUtf16(reinterpret_cast<const char16_t*>(driver),
+                                   std::min<qsizetype>(driverBytes / qsizetype(sizeof(SQLWCHAR)),
+                                                       qsizetype(std::size(driver)) - 1)));
+#endif
         // "##.##.####", from the login acknowledgement.
         SQLWCHAR version[64] = {};
         SQLSMALLINT versionBytes = 0;
@@ -297,7 +347,9 @@ public:
     }
 
     // The server's major version (9 = SQL Server 2005); 0 when it did not say.
-    int MajorVersion() const { return majorVersion_; }
+    int MajorVersion() const {
+        return majorVersion_;
+    }
 
     void Disconnect() {
         if (dbc_) {
@@ -308,6 +360,7 @@ public:
         }
         connected_ = false;
         majorVersion_ = 0;
+        driverCancel_ = nullptr;
         if (env_) {
             SQLFreeHandle(SQL_HANDLE_ENV, env_);
             env_ = nullptr;
@@ -332,6 +385,14 @@ public:
                 throw Error(u"Cancelled."_s);
             }
             running_->handle = stmt;
+            // The driver's own handle of the statement, for its own SQLCancel.
+            SQLHSTMT driverStmt = stmt;
+            running_->driverCancel = nullptr;
+            if (driverCancel_ && SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DRIVER_HSTMT, &driverStmt,
+                                                           sizeof driverStmt, nullptr))) {
+                running_->driverHandle = driverStmt;
+                running_->driverCancel = driverCancel_;
+            }
         }
         QList<DiagRecord> errors;
         bool errorWithoutRecord = false;
@@ -378,6 +439,8 @@ public:
         {
             const std::lock_guard lock(running_->mutex); // waits for a SQLCancel under way
             running_->handle = nullptr;
+            running_->driverHandle = nullptr;
+            running_->driverCancel = nullptr;
         }
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         if (linkLost)
@@ -402,12 +465,15 @@ private:
     SQLHDBC dbc_ = nullptr;
     bool connected_ = false;
     int majorVersion_ = 0;
+    CancelFunction driverCancel_ = nullptr; // set where the driver manager's is unsafe
 
     // The statement running on the worker, shared with a cancelling thread that may outlive
     // the call.
     struct Statement {
         std::mutex mutex;
         SQLHSTMT handle = nullptr;
+        SQLHSTMT driverHandle = nullptr;       // the driver's, when driverCancel is set
+        CancelFunction driverCancel = nullptr; // the driver's own SQLCancel
     };
     const std::shared_ptr<Statement> running_ = std::make_shared<Statement>();
     std::atomic<bool> cancelling_ = false; // read by the worker

@@ -348,9 +348,10 @@ private slots:
     void closingDuringABackup_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<bool>("sessionEnds");
-        // "answers": the stand-in holds the backup after 32 % and answers the ATTENTION once
-        // released; "stalls": it stops after 32 % and never answers again; "login": it never
-        // answers the login (the job would wait out its 15 s login timeout).
+        // "answers": the stand-in holds the backup after 32 % and, once released, stops it at
+        // the ATTENTION (or acknowledges it after the end when it comes that late); "stalls": it
+        // stops after 32 % and never answers again; "login": it never answers the login (the job
+        // would wait out its 15 s login timeout).
         for (const QString& server : {u"answers"_s, u"stalls"_s, u"login"_s}) {
             QTest::addRow("Chiudi, %s", qPrintable(server)) << server << false;
             QTest::addRow("session end, %s", qPrintable(server)) << server << true;

@@ -560,8 +560,8 @@ void TestEngine::backupReleasedFromItsOwnEvent() {
 void TestEngine::cancelEndsTheWait_data() {
     QTest::addColumn<QString>("server");
     QTest::addColumn<bool>("abandoned");
-    // Answers the ATTENTION once its backup is through; the driver then reports the
-    // statement as cancelled.
+    // Stops the backup when the ATTENTION arrives, long before its slow backup would end
+    // (and after the grace time): the driver then reports the statement as cancelled.
     QTest::newRow("server that answers") << u"answers"_s << false;
     // Stops after "21 percent processed." and never reads the ATTENTION.
     QTest::newRow("server that stopped answering") << u"stalls"_s << true;
@@ -574,7 +574,9 @@ void TestEngine::cancelEndsTheWait() {
     QFETCH(bool, abandoned);
     const QString reason = u"the program is closing"_s;
     StandinScript script;
-    script.progressDelayMs = 100;
+    const bool answers = server == u"answers"_s;
+    // The rest of the answering server's backup would take longer than the grace time.
+    script.progressDelayMs = answers ? 1000 : 100;
     script.stallAtPercent = server == u"stalls"_s ? 21 : -1;
     script.loginNeverAnswers = server == u"login"_s;
     const QString path = dir_.filePath(u"cancel-%1.bak"_s.arg(server));
@@ -584,10 +586,13 @@ void TestEngine::cancelEndsTheWait() {
     struct Canceller : Recorder {
         SQLServer* server = nullptr;
         QString reason;
+        QElapsedTimer sinceCancel;
         void PercentComplete(const QString& message, int percent) override {
             Recorder::PercentComplete(message, percent);
-            if (percent == 21)
+            if (percent == 21) {
+                sinceCancel.start();
                 server->Cancel(reason); // from inside the wait, as a tray command would
+            }
         }
     } sink;
     sink.server = connection.get();
@@ -612,6 +617,19 @@ void TestEngine::cancelEndsTheWait() {
              qPrintable(QString::number(elapsed.elapsed())));
     QCOMPARE(connection->Abandoned(), abandoned);
     QVERIFY(!sink.log.join(u' ').contains(u"C "_s)); // no completion reported
+    if (answers) {
+        // Stopped at once: the attention was read before "32 percent processed." was due,
+        // and the set on disk was never finished.
+        QVERIFY2(sink.sinceCancel.elapsed() < 2500,
+                 qPrintable(QString::number(sink.sinceCancel.elapsed())));
+        QCOMPARE(sink.percents, (QList<int>{10, 21}));
+        QCOMPARE(standin->Attentions(), QList<int>{32});
+        const media::Media written = media::ReadFile(path);
+        QVERIFY(written.isMedia && !written.complete);
+        QVERIFY(written.sets.isEmpty() || written.sets.last().position == 0);
+    } else {
+        QVERIFY(standin->Attentions().isEmpty()); // a hung server reads none
+    }
     // Nothing more goes out on a cancelled connection.
     QCOMPARE(ErrorOf([&] { backup.SQLBackup(*connection); }), reason);
 

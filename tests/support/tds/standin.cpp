@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -149,6 +150,7 @@ struct TdsStandin::State {
     QList<BackupStatement> backups;
     QList<VerifyStatement> verifies;
     QList<qint64> progressSent;
+    QList<int> attentions;
     std::unique_ptr<TdsTlsLayer> tls; // between each client and Serve unless NotSupported
 
     void Accept() {
@@ -240,6 +242,8 @@ struct TdsStandin::State {
             else if (type == kSqlBatch)
                 keep = Batch(fd, payload);
             else if (type == kAttention) {
+                // Nothing runs any more: only the acknowledgement.
+                RecordAttention(-1);
                 Tokens t = Reply();
                 t.Done(kDoneAttn);
                 keep = Send(fd, t.data, true);
@@ -448,6 +452,59 @@ struct TdsStandin::State {
         return true;
     }
 
+    void RecordAttention(int percent) {
+        std::lock_guard lock(mutex);
+        attentions << percent;
+    }
+
+    // While a request runs the server keeps listening to the client (an ATTENTION comes
+    // out-of-band of the reply). Waits up to waitMs for one and reads it; another request
+    // stays queued in the socket. Returns false when the client has gone.
+    static bool HeardAttention(int fd, int waitMs, bool* attention) {
+        *attention = false;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        for (;;) {
+            const int left =
+                int(std::max<qint64>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            until - std::chrono::steady_clock::now())
+                                            .count()));
+            pollfd p = {fd, POLLIN, 0};
+            const int ready = poll(&p, 1, left);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return true;
+            char type = 0;
+            const ssize_t n = recv(fd, &type, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (n == 0)
+                return false;
+            if (n > 0 && quint8(type) == kAttention) {
+                quint8 read = 0;
+                QByteArray payload;
+                if (!ReadMessage(fd, &read, &payload))
+                    return false;
+                *attention = true;
+                return true;
+            }
+            // A queued request: waits out the time without reading it.
+            std::this_thread::sleep_for(std::max(std::chrono::steady_clock::duration::zero(),
+                                                 until - std::chrono::steady_clock::now()));
+            return true;
+        }
+    }
+
+    // The answer to an ATTENTION that stopped a BACKUP: SQL Server's abort messages for the
+    // statement, then the acknowledgement, a DONE with DONE_ATTN that ends the reply. The
+    // media keeps the set it was writing unfinished (no set line, no end marker).
+    bool Aborted(int fd, const QString& terminating) {
+        Tokens t = Reply();
+        t.Message(true, 3204, 16, u"The backup or restore was aborted."_s);
+        t.Message(true, 3013, 16, terminating);
+        t.Done(kDoneError | kDoneMore);
+        t.Done(kDoneAttn);
+        return Send(fd, t.data, true);
+    }
+
     // Returns false: once released, the connection is closed.
     bool Stall() {
         std::unique_lock lock(mutex);
@@ -497,6 +554,12 @@ struct TdsStandin::State {
             files[i]->flush();
         }
         const QByteArray page(1024, '\x5a');
+        const auto stopped = [&](int percent) {
+            RecordAttention(percent);
+            for (auto& file : files)
+                file->close();
+            return Aborted(fd, terminating);
+        };
         for (int percent = 10; percent <= 91; percent += 11) {
             if (percent > 40 && (script.failAt40Percent || script.dropAt40Percent)) {
                 if (script.dropAt40Percent)
@@ -505,8 +568,16 @@ struct TdsStandin::State {
                                         u"on the disk.)."_s.arg(statement.disks.first())},
                                  {3013, terminating}});
             }
-            if (script.progressDelayMs > 0)
+            // A hung server (stallAtPercent) reads nothing at all.
+            bool attention = false;
+            if (script.stallAtPercent < 0) {
+                if (!HeardAttention(fd, script.progressDelayMs, &attention))
+                    return false;
+            } else if (script.progressDelayMs > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(script.progressDelayMs));
+            }
+            if (attention)
+                return stopped(percent);
             for (auto& file : files) {
                 file->write(page);
                 file->flush();
@@ -517,6 +588,11 @@ struct TdsStandin::State {
             if (percent == script.stallAtPercent)
                 return Stall();
         }
+        bool attention = false;
+        if (script.stallAtPercent < 0 && !HeardAttention(fd, 0, &attention))
+            return false;
+        if (attention)
+            return stopped(100);
         const int pages = 8 * int(files.size());
         const int position = placements.front().position;
         if (!Info(fd, 4035,
@@ -698,6 +774,11 @@ QList<VerifyStatement> TdsStandin::Verifies() const {
 QList<qint64> TdsStandin::ProgressSentNs() const {
     std::lock_guard lock(state_->mutex);
     return state_->progressSent;
+}
+
+QList<int> TdsStandin::Attentions() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->attentions;
 }
 
 int TdsStandin::OpenConnections() const {

@@ -17,7 +17,7 @@ struct StandinScript {
     bool loginNeverAnswers = false;              // read the login and never reply
     bool failAt40Percent = false;                // 3202 + 3013 after "32 percent processed."
     bool dropAt40Percent = false;                // close the socket after "32 percent processed."
-    int progressDelayMs = 0;                     // sleep before each progress message
+    int progressDelayMs = 0;                     // wait before each progress message
     bool omitFinalMessage = false;               // end cleanly without the 3014 message
     int pauseAtPercent = -1;                     // wait for Resume() after sending this percent
     // Plays SQL Server 2000 / MSDE (8.00.2039): LOGINACK with TDS 7.1 and 7.1's token
@@ -29,8 +29,9 @@ struct StandinScript {
     enum class Damage { None, Truncate, FlipByte };
     Damage damageWrittenSet = Damage::None;
     StandinEncryption encryption = StandinEncryption::Off; // answered to PRELOGIN's ENCRYPTION
-    // A hung server: after sending this percent it sends nothing more and reads nothing (an
-    // ATTENTION goes unanswered), holding the connection open until the stand-in is destroyed.
+    // A hung server: it never reads an ATTENTION during the backup, and after sending this
+    // percent it sends nothing more and reads nothing (an ATTENTION goes unanswered), holding the
+    // connection open until the stand-in is destroyed.
     int stallAtPercent = -1;
 };
 
@@ -60,7 +61,10 @@ public:
     QList<VerifyStatement> Verifies() const; // the RESTORE VERIFYONLY statements it parsed
     QList<qint64> ProgressSentNs() const;    // steady clock of each 3211 message sent
     int OpenConnections() const;             // clients connected right now
-    QList<SeenTls> TlsSessions() const;      // each TDS 7 connection's encryption, in order
+    // Each ATTENTION read: the percent the backup it stopped was about to report (before
+    // that percent was sent), -1 when no backup was running.
+    QList<int> Attentions() const;
+    QList<SeenTls> TlsSessions() const; // each TDS 7 connection's encryption, in order
 
     bool WaitPaused(int timeoutMs);  // true once the backup is held at pauseAtPercent
     bool WaitStalled(int timeoutMs); // true once a backup has stopped at stallAtPercent
