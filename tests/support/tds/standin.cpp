@@ -178,17 +178,6 @@ struct TdsStandin::State {
         }
     }
 
-    static bool ReadAll(int fd, char* buffer, size_t size) {
-        while (size > 0) {
-            const ssize_t n = recv(fd, buffer, size, 0);
-            if (n <= 0)
-                return false;
-            buffer += n;
-            size -= size_t(n);
-        }
-        return true;
-    }
-
     // One client message, reassembled from its packets.
     static bool ReadMessage(int fd, quint8* type, QByteArray* payload) {
         payload->clear();

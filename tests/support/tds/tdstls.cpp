@@ -17,11 +17,6 @@
 
 namespace vestrel::test {
 
-namespace {
-
-enum : quint8 { kReply = 0x04, kLogin7 = 0x10, kPrelogin = 0x12 };
-constexpr int kPacketSize = 4096;
-
 bool ReadAll(int fd, char* buffer, size_t size) {
     while (size > 0) {
         const ssize_t n = recv(fd, buffer, size, 0);
@@ -32,6 +27,11 @@ bool ReadAll(int fd, char* buffer, size_t size) {
     }
     return true;
 }
+
+namespace {
+
+enum : quint8 { kReply = 0x04, kLogin7 = 0x10, kPrelogin = 0x12 };
+constexpr int kPacketSize = 4096;
 
 bool SendAll(int fd, const char* data, size_t size) {
     while (size > 0) {

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <cstddef>
 #include <memory>
 
 namespace vestrel::test {
@@ -10,6 +11,9 @@ namespace vestrel::test {
 // every SQL Server: it encrypts the login, and the whole session when the client asks), On
 // (forced: the whole session), NotSupported (no certificate: nothing is encrypted).
 enum class StandinEncryption { NotSupported, Off, On };
+
+// Reads exactly `size` bytes from a socket; false when it closes or fails first.
+bool ReadAll(int fd, char* buffer, std::size_t size);
 
 // PRELOGIN ENCRYPTION option values.
 enum : quint8 { kEncryptOff = 0x00, kEncryptOn = 0x01, kEncryptNotSup = 0x02, kEncryptReq = 0x03 };
