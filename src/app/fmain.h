@@ -2,6 +2,8 @@
 
 #include "app/controls.h"
 #include "backup/sqldmo.h"
+#include "job/backupjob.h"
+#include "platform/events.h"
 #include "scheduler/schedule.h"
 #include "settings/settings.h"
 #include "tray/clsicontray.h"
@@ -158,24 +160,28 @@ private:
     void armTimer();
     void stopTimers();
 
-    // Routes the backup object's events to the handlers above.
-    class BackupEventSink final : public IBackupEvents {
+    // The job's front end in the window: the backup object's events go to the handlers
+    // above, the window's events are processed between the job's steps, and the pointer is
+    // busy while the job waits for the server.
+    class JobFront final : public IJobFront {
     public:
-        explicit BackupEventSink(FMain& form) : form_(form) {}
+        explicit JobFront(FMain& form) : form_(form) {}
         void PercentComplete(const QString& Message, int Percent) override {
             form_.oBackupEvent_PercentComplete(Message, Percent);
         }
         void NextMedia(const QString& Message) override { form_.oBackupEvent_NextMedia(Message); }
         void Complete(const QString& Message) override { form_.oBackupEvent_Complete(Message); }
+        void Yield() override { DoEvents(); }
+        void WaitStarted() override;
+        void WaitEnded() override;
+        void Subscribed(Backup* backup) override { form_.oBackupEvent = backup; }
 
     private:
         FMain& form_;
     };
-    BackupEventSink backupEvents_{*this};
-    // Throws the cancel reason when the running job has been told to stop.
-    void stopIfCancelled() const;
-    SQLServer* runningServer_ = nullptr; // the job's connection while it exists
-    QString cancelReason_;               // why the running job was told to stop
+    JobFront jobFront_{*this};
+    BackupJob job_{jobFront_};
+    QString cancelReason_; // why the running job was told to stop
     RepeatGuard lastStart_;
     bool sessionEnding_ = false;
     bool inTick_ = false;

@@ -23,7 +23,7 @@ bool bBackupRunning = false;
 
 namespace {
 
-const QString kRule = QStringLiteral("=========================================================");
+const QString kRule = LogRule();
 
 std::unique_ptr<SingleInstance> instanceLock;
 std::unique_ptr<FMain> mainWindow;
@@ -43,15 +43,6 @@ QString NowText(const QString& prefix) {
 }
 
 } // namespace
-
-QString LogFilePath() {
-    return QDir(LogFolder()).filePath(QStringLiteral("Command.log"));
-}
-
-bool WriteLog(const QString& text, QString* error) {
-    const QString line = DateTimeText(Now()) + QLatin1String(" > ") + text + QLatin1String("\r\n");
-    return AppendToFile(LogFilePath(), ToSystemCodePage(line), error);
-}
 
 FMain* MainWindow() {
     return currentWindow;

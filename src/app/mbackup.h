@@ -1,5 +1,6 @@
 #pragma once
 
+#include "job/activitylog.h"
 #include "settings/cinifile.h"
 #include "settings/settings.h"
 
@@ -9,15 +10,6 @@
 namespace vestrel {
 
 class FMain;
-
-// The activity log: Command.log in the program folder. Appends one line, the time stamp,
-// " > " and the text, ended by CR LF; the file is opened, appended to and closed for every
-// line and never read. Returns false, with the reason in *error, when the line could not be
-// written; nothing is written then.
-[[nodiscard]] bool WriteLog(const QString& text, QString* error = nullptr);
-
-// The log file's path.
-QString LogFilePath();
 
 // A backup job is running. Set and cleared by the job, read by the timer and the buttons.
 extern bool bBackupRunning;
@@ -40,8 +32,6 @@ void SetMainWindow(FMain* window);
 // Releases the main window and with it the tray icon; called when the event loop has ended.
 void ReleaseMainWindow();
 
-// "C:\Backup_" + the date text without "/" + "_" + the time text without ".".
-QString DefaultBackupFileName(const QDateTime& when);
 // Fills Settings and ArrayTempo from oIni; throws Error when "Integrated Security" is no Boolean.
 void LoadSettings();
 

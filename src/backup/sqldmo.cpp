@@ -611,8 +611,10 @@ void Backup::SQLBackup(SQLServer& server) {
     options.checksum = true;
     const QString withChecksum = odbc::BackupStatement(Database, files, options);
     const std::shared_ptr<IBackupEvents*> sink = sink_;
+    const std::shared_ptr<std::atomic<bool>> written = written_;
+    *written = false;
     SQLServer::Impl* impl = server.impl_.get();
-    impl->Run([impl, plain, withChecksum, files, database, sink](const Post& post) {
+    impl->Run([impl, plain, withChecksum, files, database, sink, written](const Post& post) {
         const bool checksum = impl->MajorVersion() >= odbc::kFirstVersionWithChecksum;
         QString completion;
         int position = 0;
@@ -634,6 +636,7 @@ void Backup::SQLBackup(SQLServer& server) {
         if (completion.isEmpty())
             throw Error(u"The backup of %1 ended without the server's confirmation (message "
                         u"3014): the backup cannot be trusted."_s.arg(database));
+        *written = true;
 
         QString verified;
         try {

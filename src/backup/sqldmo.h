@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <memory>
 
 namespace vestrel {
@@ -70,9 +71,13 @@ public:
     // Complete has been raised with the server's words for both. Throws vestrel::Error.
     void SQLBackup(SQLServer& server);
     void SetEvents(IBackupEvents* sink); // nullptr unsubscribes
+    // The server confirmed the backup itself (3014) in the last SQLBackup: a failure after
+    // that is the verification's.
+    bool Written() const { return *written_; }
 
 private:
     std::shared_ptr<IBackupEvents*> sink_;
+    std::shared_ptr<std::atomic<bool>> written_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 // One entry of Backup::Files for a path.

@@ -1,4 +1,4 @@
-#include "app/backuptarget.h"
+#include "job/backuptarget.h"
 
 #include "platform/error.h"
 #include "platform/filelock.h"
@@ -61,7 +61,7 @@ void BackupTarget::Prepare() const {
             lock_ = std::move(lock);
             break;
         case FileLock::Result::Busy:
-            throw Error(
+            throw TargetBusy(
                 QStringLiteral("Il file %1 \u00e8 in uso da un altro backup in corso%2.")
                     .arg(file_, why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
         case FileLock::Result::Failed:

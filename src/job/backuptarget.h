@@ -1,9 +1,17 @@
 #pragma once
 
+#include "platform/error.h"
+
 #include <QString>
 #include <memory>
 
 namespace vestrel {
+
+// Another run holds the target's lock.
+class TargetBusy : public Error {
+public:
+    using Error::Error;
+};
 
 class FileLock;
 

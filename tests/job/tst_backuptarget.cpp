@@ -1,4 +1,4 @@
-#include "app/backuptarget.h"
+#include "job/backuptarget.h"
 #include "platform/error.h"
 
 #include <QDir>

@@ -1,0 +1,177 @@
+#include "job/backupjob.h"
+
+#include "backup/thismachine.h"
+#include "job/activitylog.h"
+#include "job/backuptarget.h"
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/regional.h"
+
+#include <QFileInfo>
+#include <memory>
+
+namespace vestrel {
+
+namespace {
+
+// A step's failure, with the kind the job reports for it.
+class StepError : public Error {
+public:
+    StepError(JobOutcome outcome, QString description)
+        : Error(std::move(description)), outcome_(outcome) {}
+    JobOutcome outcome() const { return outcome_; }
+
+private:
+    JobOutcome outcome_;
+};
+
+// A log line of the job: a line that cannot be written is a failure of the job.
+void JobLog(const QString& text) {
+    QString error;
+    if (!WriteLog(text, &error))
+        throw Error(QStringLiteral("Impossibile scrivere il log %1: %2").arg(LogFilePath(), error));
+}
+
+QString StampText(const QString& prefix, const QDateTime& when) {
+    return prefix + DateText(when) + QStringLiteral(" alle ore ") + TimeText(when);
+}
+
+// Runs a call that blocks until the server answers, with the front end told around it.
+template <typename Call> void Waiting(IJobFront& front, Call&& call) {
+    front.WaitStarted();
+    try {
+        call();
+    } catch (...) {
+        front.WaitEnded();
+        throw;
+    }
+    front.WaitEnded();
+}
+
+} // namespace
+
+bool SettingsUsable(const SettingsRecord& settings) {
+    return settings.sDataSource.size() >= 3 && !settings.sUserID.isEmpty() &&
+           !settings.sInitialCatalog.isEmpty();
+}
+
+void BackupJob::stopIfCancelled() const {
+    if (!cancelReason_.isEmpty())
+        throw StepError(JobOutcome::Cancelled, cancelReason_);
+}
+
+void BackupJob::Cancel(const QString& reason) {
+    if (!running_ || !cancelReason_.isEmpty())
+        return;
+    cancelReason_ = reason;
+    if (server_)
+        server_->Cancel(reason);
+}
+
+JobResult BackupJob::Run(const SettingsRecord& settings, const QString& file) {
+    JobResult result;
+    result.file = file;
+    running_ = true;
+    cancelReason_.clear();
+
+    std::unique_ptr<SQLServer> server;
+    std::unique_ptr<Backup> backup;
+    std::unique_ptr<BackupTarget> target;
+    // Where the failure happened decides its kind; a cancel overrides it.
+    JobOutcome stage = JobOutcome::Failed;
+    try {
+        result.started = Now();
+        JobLog(StampText(QStringLiteral("Inizio Backup in data "), result.started));
+        JobLog(LogRule());
+        JobLog(QStringLiteral("Nome Server : ") + settings.sDataSource);
+        JobLog(QStringLiteral("User : ") + settings.sUserID);
+        // The password stays in config.ini; the log only says whether there is one.
+        JobLog(QStringLiteral("Password : ") +
+               (settings.sPassword.isEmpty() ? QString() : QStringLiteral("********")));
+        JobLog(QStringLiteral("Nome Database : ") + settings.sInitialCatalog);
+        JobLog(QStringLiteral("File : ") + file);
+        JobLog(LogRule());
+
+        server = std::make_unique<SQLServer>();
+        server_ = server.get();
+        front_.Yield();
+        stopIfCancelled();
+        server->LoginTimeout = kLoginTimeoutSeconds;
+        server->LoginSecure = settings.bIntegratedSecurity;
+        stage = JobOutcome::ConnectionFailed;
+        Waiting(front_, [&] {
+            server->Connect(settings.sDataSource, settings.sUserID, settings.sPassword);
+        });
+        stage = JobOutcome::Failed;
+
+        backup = std::make_unique<Backup>();
+        backup->SetEvents(&front_);
+        front_.Subscribed(backup.get());
+        backup->Database = settings.sInitialCatalog;
+        target = std::make_unique<BackupTarget>(file, ServerIsThisMachine(settings.sDataSource));
+        backup->Files = FileListEntry(target->serverPath());
+        // A file we cannot replace ourselves (a remote server's own disk) is written anew by
+        // the server, so it holds the newest backup alone instead of a growing pile whose
+        // first, oldest set a plain RESTORE brings back.
+        backup->FormatMedia = !target->local();
+        front_.Yield();
+        stopIfCancelled();
+
+        target->Prepare();
+        stage = JobOutcome::BackupFailed;
+        Waiting(front_, [&] { backup->SQLBackup(*server); });
+        stage = JobOutcome::Failed;
+        target->Commit();
+        front_.Yield();
+
+        backup->SetEvents(nullptr);
+        front_.Subscribed(nullptr);
+        backup.reset();
+        server_ = nullptr;
+        server.reset();
+
+        if (target->local()) {
+            const QFileInfo written(file);
+            if (written.exists())
+                result.size = written.size();
+        }
+        result.ended = Now();
+        JobLog(LogRule());
+        JobLog(StampText(QStringLiteral("Fine Backup in data "), result.ended));
+        JobLog(LogRule());
+        JobLog(QStringLiteral(" "));
+        result.outcome = JobOutcome::Succeeded;
+    } catch (const std::exception& failure) {
+        const auto* error = dynamic_cast<const Error*>(&failure);
+        QString description = error ? error->description() : QString::fromLocal8Bit(failure.what());
+        if (const auto* step = dynamic_cast<const StepError*>(&failure))
+            stage = step->outcome();
+        else if (stage == JobOutcome::BackupFailed && backup && backup->Written())
+            stage = JobOutcome::VerificationFailed;
+        if (stage == JobOutcome::Failed && dynamic_cast<const TargetBusy*>(&failure))
+            stage = JobOutcome::TargetInUse;
+        if (!cancelReason_.isEmpty())
+            stage = JobOutcome::Cancelled;
+        // Given up on in the login, at once, or after the grace time for the cancel.
+        if (server && server->Abandoned())
+            description +=
+                QStringLiteral(" Il server non ha risposto e non viene pi\u00f9 atteso.");
+        // The log may be what failed: the job ends cleanly all the same.
+        (void)WriteLog(QStringLiteral("Errore ") + description);
+        result.outcome = stage;
+        result.description = description;
+        result.ended = Now();
+        if (backup)
+            backup->SetEvents(nullptr);
+        front_.Subscribed(nullptr);
+        if (target)
+            target->Discard();
+        backup.reset();
+        server_ = nullptr;
+        server.reset();
+    }
+    running_ = false;
+    return result;
+}
+
+} // namespace vestrel
