@@ -106,6 +106,7 @@ FMain::~FMain() {
 
 void FMain::Form_Load() {
     createTrayIcon();
+    loadBackupState();
     ShowSettings();
     bAuto = true;
     PgBar->setValue(0);
@@ -116,6 +117,9 @@ void FMain::Form_Load() {
     // The window opens with a button focused: a blinking caret in an idle text box would wake
     // the program twice a second for nothing.
     CmdBackup->setFocus();
+    // Before the first tick: an hour missed while the program was not running is told even
+    // when the backup of this hour then starts at once.
+    CheckMissedBackup();
     CheckScheduleSoon();
 }
 

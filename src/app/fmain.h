@@ -3,6 +3,7 @@
 #include "app/controls.h"
 #include "backup/sqldmo.h"
 #include "job/backupjob.h"
+#include "job/backupstate.h"
 #include "platform/events.h"
 #include "scheduler/schedule.h"
 #include "settings/settings.h"
@@ -124,6 +125,9 @@ public:
     // How the job ended, for the scheduler's retries and the tray icon's failure alert.
     void BackupFailed(const QString& description);
     void BackupSucceeded();
+    // The last backup that wholly succeeded (verified and in place), this run's or one the
+    // state file remembers; "Ultimo Backup eseguito" and the tray tip show it.
+    const LastGoodBackup& LastGood() const { return lastGood_; }
     // Stops a running job: it ends on its error path with "Errore " + reason, within the
     // engine's grace time whatever the server does. Nothing happens when no job runs.
     void CancelBackup(const QString& reason);
@@ -138,8 +142,14 @@ public:
     void ShowJobState();
     const RepeatGuard& LastAutomaticStart() const { return lastStart_; }
     bool bAuto = false; // automatic mode
-    // The tray icon shows the warning variant: the last backup failed.
+    // The tray icon shows the warning variant: the last backup failed, or an enabled hour
+    // passed without one.
     bool FailureShown() const { return failureShown_; }
+    // An enabled hour has passed with no verified backup since it began, and the user was told.
+    bool MissedShown() const { return missedShown_; }
+    // Looks whether an enabled hour has passed without a verified backup: the warning icon and a
+    // balloon say since when there is none. Once, until a backup succeeds again.
+    void CheckMissedBackup();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -152,6 +162,10 @@ private:
     void createControls();
     void connectJobHandlers();
     void createTrayIcon();
+    // Reads the state file at start: the last good backup and the first start.
+    void loadBackupState();
+    // The label and the tray tip, from lastGood_.
+    void showLastGoodBackup();
     // What follows every end of a job: the lamps, the timer, an exit that waited for it.
     void finishJob();
     void connectSchedulerHandlers();
@@ -188,7 +202,11 @@ private:
     bool tickAgain_ = false;    // a tick came while one ran: look again when it is done
     bool automaticJob_ = false; // the running job was started by the timer
     bool failureShown_ = false;
-    win::HICON trayIcon_ = 0;        // the icon in the notification area
+    bool missedShown_ = false;
+    LastGoodBackup lastGood_;
+    QDateTime firstStart_;    // when this state folder first saw the program: nothing missed before
+    QDateTime jobStarted_;    // when the running job began
+    win::HICON trayIcon_ = 0; // the icon in the notification area
     win::HICON trayWarningIcon_ = 0; // the same after a failed backup
     // The next hour boundary or retry, on the wall clock; Tmr is for "look now".
     WallClockTimer* tmrClock_ = nullptr;
@@ -197,6 +215,10 @@ private:
     std::array<QLabel*, 24> label13_{};
     std::array<ColorButton*, 24> cmdHour_{};
 };
+
+// The tray icon's tip: "Vestrel — ultimo backup " and the date and time of the last good
+// backup, or "Vestrel — nessun backup riuscito".
+QString TrayTipText(const LastGoodBackup& last);
 
 // The window's icon, drawn for the program at 16, 32 and 48 pixels.
 QIcon VestrelIcon();

@@ -62,6 +62,7 @@ void FMain::RunBackup() {
     ShpStat(3)->setFillColor(Rgb(0xFFFFFF));
     txtStatus->setText(QString());
     cancelReason_.clear();
+    jobStarted_ = Now();
 
     DoEvents();
     if (cancelReason_.isEmpty()) {
@@ -84,6 +85,9 @@ void FMain::RunBackup() {
         (void)WriteLog(QStringLiteral("Errore ") + result.description);
     }
     if (result.ok()) {
+        // Only now, verified and in place, is it the last good backup.
+        lastGood_ = {result.ended, result.file, result.size};
+        showLastGoodBackup();
         BackupSucceeded();
     } else {
         ShpStat(3)->setFillColor(Rgb(0xFFFF00));
@@ -124,11 +128,12 @@ void FMain::oBackupEvent_NextMedia(const QString& Message) {
     DoEvents();
 }
 
+// The server has proven and verified the backup; "Ultimo Backup eseguito" waits until the
+// job has put it in place (RunBackup).
 void FMain::oBackupEvent_Complete(const QString& Message) {
     if (!ShowStatus(QStringLiteral("oBackupEvent_Complete -- ") + Message))
         return;
     DoEvents();
-    LblLastUpdate->setText(DateTimeText(Now()));
 }
 
 } // namespace vestrel

@@ -45,6 +45,7 @@ void FMain::Tmr_Timer() {
     // backup it started) only refreshes the display; the outer tick looks again when done.
     if (inTick_) {
         ShowJobState();
+        CheckMissedBackup();
         tickAgain_ = true;
         armTimer();
         return;
@@ -60,6 +61,7 @@ void FMain::Tmr_Timer() {
         return;
     }
     ShowJobState();
+    CheckMissedBackup();
     const QDateTime now = Now();
     if (AutomaticStartDue(bBackupRunning, bAuto, ArrayTempo, lastStart_, now)) {
         // Remembered before anything else can run, so a nested tick finds this start.

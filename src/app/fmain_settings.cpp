@@ -37,7 +37,7 @@ void FMain::connectSettingsHandlers() {
     connect(chkIntegrated, &QCheckBox::stateChanged, this, &FMain::chkIntegrated_Click);
     // The fields are single-line boxes: a pasted text keeps its first line only.
     for (const SettingEntry& entry : SettingsTable())
-        if (entry.kind == SettingEntry::Kind::Text)
+        if (entry.kind == SettingEntry::Kind::Text && entry.InWindow())
             if (auto* field = findChild<QLineEdit*>(entry.control))
                 field->setValidator(new FirstLineOnly(field));
 }
@@ -57,6 +57,8 @@ QString FMain::SettingText(const SettingEntry& entry) const {
 
 void FMain::CopyFieldsToSettings() {
     for (const SettingEntry& entry : SettingsTable()) {
+        if (!entry.InWindow())
+            continue;
         if (entry.kind == SettingEntry::Kind::Text)
             Settings.*entry.text = SettingText(entry);
         else if (entry.kind == SettingEntry::Kind::Boolean)
@@ -70,6 +72,9 @@ void FMain::SaveSettings() {
     // failures once, at the end. A missing file has said so on every write already.
     QStringList reasons;
     for (const SettingEntry& entry : SettingsTable()) {
+        // What the window does not show stays in the file as the user wrote it.
+        if (!entry.InWindow())
+            continue;
         oIni.SetValue(entry.section, entry.key, SettingText(entry));
         if (!oIni.WriteFailed())
             continue;
@@ -85,6 +90,8 @@ void FMain::SaveSettings() {
 
 void FMain::ShowSettings() {
     for (const SettingEntry& entry : SettingsTable()) {
+        if (!entry.InWindow())
+            continue;
         switch (entry.kind) {
         case SettingEntry::Kind::HourFlags:
             for (int hour = 0; hour < 24; ++hour)

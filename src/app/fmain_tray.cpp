@@ -3,8 +3,19 @@
 #include "app/mbackup.h"
 #include "platform/clock.h"
 #include "platform/gui/winapi.h"
+#include "platform/regional.h"
+#include "scheduler/schedule.h"
+
+#include <QLabel>
 
 namespace vestrel {
+
+using namespace Qt::StringLiterals;
+
+QString TrayTipText(const LastGoodBackup& last) {
+    return last.Known() ? u"Vestrel \u2014 ultimo backup "_s + DateTimeText(last.when)
+                        : u"Vestrel \u2014 nessun backup riuscito"_s;
+}
 
 void FMain::createTrayIcon() {
     icontray = std::make_unique<ClsIconTray>();
@@ -38,6 +49,7 @@ void FMain::BackupFailed(const QString& description) {
 }
 
 void FMain::BackupSucceeded() {
+    missedShown_ = false;
     if (!failureShown_)
         return;
     failureShown_ = false;
@@ -46,6 +58,61 @@ void FMain::BackupSucceeded() {
     icontray->ChangeIcon(trayIcon_);
     icontray->Notify(QStringLiteral("Il backup \u00e8 di nuovo riuscito."),
                      QStringLiteral("Backup eseguito"), std::int32_t(win::NIIF_INFO));
+}
+
+void FMain::loadBackupState() {
+    QString why;
+    BackupState state = ReadBackupState(&why);
+    if (!why.isEmpty())
+        qWarning("vestrel: the state file %s cannot be read: %s",
+                 qUtf8Printable(BackupStateFilePath()), qUtf8Printable(why));
+    lastGood_ = state.lastGood;
+    firstStart_ = state.firstStart;
+    // The first start in this folder: the hours from now on are the program's to keep.
+    if (!firstStart_.isValid()) {
+        firstStart_ = lastGood_.Known() ? lastGood_.when : Now();
+        state.firstStart = firstStart_;
+        if (why.isEmpty() && !WriteBackupState(state, &why))
+            qWarning("vestrel: the state file %s cannot be written: %s",
+                     qUtf8Printable(BackupStateFilePath()), qUtf8Printable(why));
+    }
+    showLastGoodBackup();
+}
+
+void FMain::showLastGoodBackup() {
+    LblLastUpdate->setText(lastGood_.Known() ? DateTimeText(lastGood_.when) : QString());
+    if (icontray)
+        icontray->Tip(TrayTipText(lastGood_));
+}
+
+// Automatic mode switched off does not silence it: the user asked for backups in those hours,
+// and a switch that is not saved is easily forgotten; the balloon says it is off.
+void FMain::CheckMissedBackup() {
+    // A backup another front end made (the command line) counts as well.
+    const LastGoodBackup recorded = ReadBackupState().lastGood;
+    if (recorded.Known() && (!lastGood_.Known() || recorded.when > lastGood_.when)) {
+        lastGood_ = recorded;
+        showLastGoodBackup();
+        BackupSucceeded();
+    }
+    if (missedShown_)
+        return;
+    const QDateTime missed = FirstMissedHour(ArrayTempo, lastGood_.when, firstStart_,
+                                             bBackupRunning ? jobStarted_ : QDateTime(), Now());
+    if (!missed.isValid())
+        return;
+    missedShown_ = true;
+    failureShown_ = true;
+    if (!icontray)
+        return;
+    QString text =
+        lastGood_.Known()
+            ? u"Nessun backup riuscito dal %1."_s.arg(DateTimeText(lastGood_.when))
+            : u"Nessun backup riuscito dal primo avvio, il %1."_s.arg(DateTimeText(firstStart_));
+    if (!bAuto)
+        text += u" I backup automatici sono disabilitati."_s;
+    icontray->ChangeIcon(trayWarningIcon_);
+    icontray->Notify(text, u"Backup mancato"_s, std::int32_t(win::NIIF_WARNING));
 }
 
 void FMain::CmdNascondi_Click() {

@@ -2,13 +2,16 @@
 
 #include "backup/thismachine.h"
 #include "job/activitylog.h"
+#include "job/backupstate.h"
 #include "job/backuptarget.h"
+#include "job/restorepoints.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/regional.h"
 
 #include <QFileInfo>
 #include <memory>
+#include <optional>
 
 namespace vestrel {
 
@@ -46,6 +49,24 @@ template <typename Call> void Waiting(IJobFront& front, Call&& call) {
         throw;
     }
     front.WaitEnded();
+}
+
+// What follows a backup that is verified and in place: it is recorded as the last good one
+// (with the restore point it made), and the restore points beyond the number to keep go.
+// Returns what went wrong on the way, for the log: none of it undoes the backup.
+QStringList RecordSuccess(const JobResult& result, BackupState state, const RestorePoints* points) {
+    QStringList notes;
+    state.lastGood = {result.ended, result.file, result.size};
+    if (!state.firstStart.isValid())
+        state.firstStart = result.started;
+    if (points)
+        state.restorePoints = points->Prune(state.restorePoints, &notes);
+    QString why;
+    // Unrecorded, the restore point just made is never deleted: nothing is lost but room.
+    if (!WriteBackupState(state, &why))
+        notes.append(
+            QStringLiteral("Impossibile scrivere il file %1: %2").arg(BackupStateFilePath(), why));
+    return notes;
 }
 
 } // namespace
@@ -91,6 +112,12 @@ JobResult BackupJob::Run(const SettingsRecord& settings, const QString& file) {
         JobLog(QStringLiteral("Nome Database : ") + settings.sInitialCatalog);
         JobLog(QStringLiteral("File : ") + file);
         JobLog(LogRule());
+        int copies = 1;
+        try {
+            copies = CopiesToKeep(settings.sCopies);
+        } catch (const Error& refused) {
+            throw StepError(JobOutcome::SettingsRefused, refused.description());
+        }
 
         server = std::make_unique<SQLServer>();
         server_ = server.get();
@@ -121,7 +148,23 @@ JobResult BackupJob::Run(const SettingsRecord& settings, const QString& file) {
         stage = JobOutcome::BackupFailed;
         Waiting(front_, [&] { backup->SQLBackup(*server); });
         stage = JobOutcome::Failed;
-        target->Commit();
+
+        // Restore points: with more than one copy to keep, the backup in place steps aside
+        // under its own date and time before the verified one takes its place, and comes back
+        // if that fails. A target written in place on the server keeps its one file.
+        const BackupState state = ReadBackupState();
+        std::optional<RestorePoints> points;
+        if (target->local())
+            points.emplace(file, copies).SetAside(state.lastGood);
+        try {
+            target->Commit();
+        } catch (...) {
+            if (points)
+                points->PutBack();
+            throw;
+        }
+        if (points)
+            result.restorePoint = points->Made();
         front_.Yield();
 
         backup->SetEvents(nullptr);
@@ -136,6 +179,8 @@ JobResult BackupJob::Run(const SettingsRecord& settings, const QString& file) {
                 result.size = written.size();
         }
         result.ended = Now();
+        for (const QString& note : RecordSuccess(result, state, points ? &*points : nullptr))
+            (void)WriteLog(note);
         JobLog(LogRule());
         JobLog(StampText(QStringLiteral("Fine Backup in data "), result.ended));
         JobLog(LogRule());

@@ -26,8 +26,9 @@ struct JobResult {
     QString description; // the text the log has after "Errore "; empty for a success
     QDateTime started;   // when the job wrote its start block
     QDateTime ended;
-    QString file;     // the backup file (the target the user named)
-    qint64 size = -1; // the verified file's size in bytes, where this machine sees it
+    QString file;         // the backup file (the target the user named)
+    qint64 size = -1;     // the verified file's size in bytes, where this machine sees it
+    QString restorePoint; // where the backup the new one replaced was kept; empty for none
     bool ok() const { return outcome == JobOutcome::Succeeded; }
 };
 
@@ -47,7 +48,8 @@ public:
 
 // One backup of one database into one file, the same for every front end: the start block of
 // the log, the connection, the target's file handling (beside and replaced, or written in
-// place), the engine's proven and verified backup, the end block or the "Errore " line.
+// place), the engine's proven and verified backup, the restore points, the record of the last
+// good backup, the end block or the "Errore " line.
 class BackupJob {
 public:
     explicit BackupJob(IJobFront& front) : front_(front) {}

@@ -1,6 +1,7 @@
 #include "scheduler/schedule.h"
 
 #include <QTimeZone>
+#include <algorithm>
 
 namespace vestrel {
 
@@ -68,6 +69,35 @@ QDateTime NextHourBoundary(const QDateTime& now) {
             nextMs = change.toMSecsSinceEpoch();
     }
     return now.addMSecs(nextMs - nowMs);
+}
+
+QDateTime FirstMissedHour(const std::array<bool, 24>& hours, const QDateTime& lastGood,
+                          const QDateTime& watchedSince, const QDateTime& running,
+                          const QDateTime& now) {
+    if (std::find(hours.begin(), hours.end(), true) == hours.end())
+        return {};
+    // A backup that began at or after an hour's start covers it (the running one, until it
+    // ends, as if it will succeed).
+    QDateTime covered = lastGood;
+    if (running.isValid() && (!covered.isValid() || running > covered))
+        covered = running;
+    QDateTime from = lastGood.isValid() ? lastGood : watchedSince;
+    if (!from.isValid())
+        return {};
+    // Far enough back to find any enabled hour; an older record only makes it longer.
+    from = std::max(from, now.addDays(-2));
+    QDateTime start = from.addSecs(-qint64(from.time().minute()) * 60 - from.time().second())
+                          .addMSecs(-from.time().msec());
+    for (;;) {
+        const QDateTime end = NextHourBoundary(start);
+        if (end > now)
+            return {};
+        const bool coveredByBackup = covered.isValid() && covered >= start;
+        const bool watched = lastGood.isValid() || end > watchedSince;
+        if (hours[static_cast<std::size_t>(start.time().hour())] && !coveredByBackup && watched)
+            return start;
+        start = end;
+    }
 }
 
 QDateTime NextCheck(const QDateTime& now, const RepeatGuard& guard) {

@@ -46,6 +46,17 @@ bool AutomaticStartDue(bool backupRunning, bool automatic, const std::array<bool
 // fall-back it is the instant the clock goes back and the repeated hour begins.
 QDateTime NextHourBoundary(const QDateTime& now);
 
+// An enabled hour that has passed with no verified backup since it began: the start of the
+// earliest such hour of the last two days, or an invalid time when there is none. `lastGood` is the
+// last verified backup (invalid: none yet), and with none only the hours that ended after
+// `watchedSince` count (the first start: the hours before it were nobody's to miss). A backup still
+// running since `running` (invalid: none runs) may yet prove good, so the hours that began before
+// it wait for its end; a later hour that passes while it still runs is missed. Hours that are not
+// enabled are never missed.
+QDateTime FirstMissedHour(const std::array<bool, 24>& hours, const QDateTime& lastGood,
+                          const QDateTime& watchedSince, const QDateTime& running,
+                          const QDateTime& now);
+
 // When the timer must look next: the next hour boundary, or a retry the guard allows before it.
 QDateTime NextCheck(const QDateTime& now, const RepeatGuard& guard);
 

@@ -64,6 +64,7 @@ const QList<SettingEntry>& SettingsTable() {
         {advanced, u"FileName"_s, Kind::Text, &SettingsRecord::sBackupFile, nullptr, QString(),
          u"TxtPath"_s, 6},
         {advanced, u"ARRAY_TEMPO"_s, Kind::HourFlags, nullptr, nullptr, QString(), u"CmdHour"_s, 7},
+        {advanced, u"COPIE"_s, Kind::Text, &SettingsRecord::sCopies, nullptr, u"1"_s, QString(), 8},
     };
     return table;
 }

@@ -16,6 +16,9 @@ struct SettingsRecord {
     QString sPassword;                // "Password", plain text
     bool bIntegratedSecurity = false; // "Integrated Security"
     QString sBackupFile;              // "FileName"
+    // "COPIE": how many verified backups to keep, as the file has it (the job reads it with
+    // CopiesToKeep). One unless the file says otherwise.
+    QString sCopies = QStringLiteral("1");
 };
 
 // Entry i is true when hour i of the day (i:00 to i:59) is an activity hour.
@@ -38,7 +41,9 @@ bool TextToBoolean(const QString& text);
 
 // One setting of config.ini: where the file keeps it, where it lives in memory, how its text
 // converts, and the window's control that shows and edits it. A new setting is a member of
-// the record, a row of the table and its control.
+// the record, a row of the table and, when the window shows it, its control. A setting
+// without a control lives in config.ini alone: read at start, never written by "&Salva", so
+// the file keeps what the user wrote there.
 struct SettingEntry {
     enum class Kind {
         Text,     // the text as it stands
@@ -51,11 +56,13 @@ struct SettingEntry {
     QString SettingsRecord::*text = nullptr; // Text
     bool SettingsRecord::*flag = nullptr;    // Boolean
     QString defaultText;                     // what a missing key reads as
-    QString control;                         // the control's name in the main window
+    QString control;                         // the control's name in the main window, or none
     int loadStep = 0; // LoadSettings reads in this order; a failed conversion ends it there
+
+    bool InWindow() const { return !control.isEmpty(); }
 };
 
-// Every setting, in the order "&Salva" writes them.
+// Every setting, in the order "&Salva" writes those the window shows.
 const QList<SettingEntry>& SettingsTable();
 
 // Puts a stored text into the record or the hour flags. Throws Error for a Boolean that is

@@ -62,7 +62,7 @@ void ClsIconTray::AddIcon() {
     rec.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     rec.uCallbackMessage = kCallbackMessage;
     rec.hIcon = lFormIcon_;
-    SetAnsiField(rec.szTip, sizeof rec.szTip, u"Vestrel"_s);
+    SetAnsiField(rec.szTip, TipWidth(), tip_);
     rec.dwState = NIS_SHAREDICON;
     rec.dwStateMask = 0;
     rec.uTimeoutOrVersion = 3;
@@ -89,6 +89,31 @@ void ClsIconTray::ChangeIcon(HICON vData) {
     lFormIcon_ = vData;
     if (added_)
         ModifyIcon();
+}
+
+void ClsIconTray::Tip(const QString& text) {
+    tip_ = text;
+    if (added_)
+        ModifyTip();
+}
+
+std::size_t ClsIconTray::TipWidth() const {
+    return lIconDataSize_ == std::int32_t(NOTIFYICONDATAA_V1_SIZE)
+               ? 64
+               : sizeof(NOTIFYICONDATAA{}.szTip);
+}
+
+void ClsIconTray::ModifyTip() {
+    if (lIconDataSize_ == 0)
+        SetStructSize();
+    NOTIFYICONDATAA rec = Record();
+    rec.uFlags = NIF_TIP;
+    // The short record's field ends at 64 bytes: the text is cut there, with its NUL.
+    SetAnsiField(rec.szTip, TipWidth(), tip_);
+    SetAnsiField(rec.szInfo, sizeof rec.szInfo, QString());
+    SetAnsiField(rec.szInfoTitle, sizeof rec.szInfoTitle, QString());
+    // Failures are skipped, as for the balloon.
+    Shell_NotifyIconA(NIM_MODIFY, &rec);
 }
 
 void ClsIconTray::ModifyIcon() {

@@ -27,6 +27,11 @@ public:
     // Shows another icon in the notification area (the tip stays); before Inizializza it
     // only takes the place of FormIcon's.
     void ChangeIcon(win::HICON vData);
+    // Shows another tip ("Vestrel" until then), cut to what the record's tip field holds: 64
+    // bytes in the short record, 128 in the full one. Before Inizializza it only takes the
+    // place of the first tip.
+    void Tip(const QString& text);
+    QString Tip() const { return tip_; }
 
     // The record size in use: 0 until first needed, then 504, 488 or 88 for good.
     std::int32_t IconDataSize() const { return lIconDataSize_; }
@@ -36,13 +41,17 @@ private:
     void RemoveIcon();
     void ShowBalloon(const QString& Title, std::int32_t Flags, const QString& Text);
     void ModifyIcon();
+    void ModifyTip();
     void SetStructSize();
+    // The bytes of the tip field that the shell reads from a record of lIconDataSize_.
+    std::size_t TipWidth() const;
     win::NOTIFYICONDATAA Record() const;
 
     win::HWND lFormHvnd_ = 0;
     win::HICON lFormIcon_ = 0;
     std::int32_t lIconDataSize_ = 0;
     bool added_ = false;
+    QString tip_ = QStringLiteral("Vestrel");
 };
 
 // Whether shell32's major version is at least version; false without version information.

@@ -99,11 +99,12 @@ private slots:
     }
 
     // A failed backup: a balloon with the log's "Errore" line and the warning icon, the tip
-    // unchanged; they stay through a second failure and end at the next success with a short
-    // balloon; a further success shows none.
+    // saying there is no good backup; they stay through a second failure and end at the next
+    // success with a short balloon, and the tip names it; a further success shows none.
     void aFailureIsShownInTheTrayUntilASuccess() {
         test::TempProgramFolder folder;
         test::FakeClock clock;
+        test::PinnedFormats formats;
         const test::TdsStandin standin;
         FMain form;
         form.Form_Load();
@@ -132,7 +133,7 @@ private slots:
             QVERIFY(state.hIcon != normal);
             QCOMPARE(image(state.hIcon), VestrelWarningIcon().pixmap(16, 16).toImage());
             QVERIFY(image(state.hIcon) != image(normal));
-            QCOMPARE(state.tip, u"Vestrel"_s);
+            QCOMPARE(state.tip, u"Vestrel \u2014 nessun backup riuscito"_s);
             QVERIFY(form.FailureShown());
         }
 
@@ -145,7 +146,7 @@ private slots:
         QCOMPARE(state.balloonText, u"Il backup \u00e8 di nuovo riuscito."_s);
         QCOMPARE(state.balloonFlags, win::NIIF_INFO);
         QCOMPARE(state.hIcon, normal);
-        QCOMPARE(state.tip, u"Vestrel"_s);
+        QCOMPARE(state.tip, u"Vestrel \u2014 ultimo backup 07/12/2026 10.25.00"_s);
         QVERIFY(!form.FailureShown());
         form.CmdBackup->click();
         QCOMPARE(icon().balloons, 3);

@@ -119,7 +119,7 @@ APP=
 echo "installed program: backup made"
 
 # Removal leaves only what the program wrote, none of the package's files.
-rm -f "$ROOT/usr/bin/config.ini" "$LOG"
+rm -f "$ROOT/usr/bin/config.ini" "$LOG" "$ROOT/usr/bin/state.json"
 dpkg_root -r vestrel || { cat "$WORK/dpkg.log"; fail "dpkg --root -r failed"; }
 left=$(find "$ROOT" -path "$ROOT/var/lib/dpkg" -prune -o -type f -print)
 [ -z "$left" ] || fail "files left after removal: $left"

@@ -112,6 +112,57 @@ private slots:
         QCOMPARE(NextCheck(at(7, 10, 58), guard), at(7, 11, 0));
     }
 
+    // An enabled hour that passed with no verified backup since it began is missed; one a
+    // running backup may still cover waits for its end.
+    void missedHours_data() {
+        QTest::addColumn<QList<int>>("enabled");
+        QTest::addColumn<QDateTime>("lastGood");
+        QTest::addColumn<QDateTime>("since"); // the first start
+        QTest::addColumn<QDateTime>("running");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QDateTime>("missed");
+        const QDateTime none, longAgo = at(1, 8, 0);
+        QTest::newRow("passed since the last backup")
+            << QList<int>{10} << at(7, 9, 10) << longAgo << none << at(7, 11, 5) << at(7, 10, 0);
+        QTest::newRow("the hour had its backup")
+            << QList<int>{10} << at(7, 10, 0) << longAgo << none << at(7, 11, 5) << none;
+        QTest::newRow("not over yet")
+            << QList<int>{10} << at(7, 9, 10) << longAgo << none << at(7, 10, 59, 59) << none;
+        QTest::newRow("just over")
+            << QList<int>{10} << at(7, 9, 10) << longAgo << none << at(7, 11, 0) << at(7, 10, 0);
+        QTest::newRow("the earliest of two")
+            << QList<int>{8, 10} << at(6, 17, 30) << longAgo << none << at(7, 11, 5) << at(7, 8, 0);
+        QTest::newRow("none enabled")
+            << QList<int>{} << at(1, 9, 0) << longAgo << none << at(7, 11, 5) << none;
+        QTest::newRow("a week off, the last two days count")
+            << QList<int>{9} << at(30, 9, 30, 0, 11) << longAgo << none << at(7, 8, 0)
+            << at(5, 9, 0);
+        QTest::newRow("a running backup covers the hours before it")
+            << QList<int>{10, 11} << at(7, 9, 10) << longAgo << at(7, 10, 40) << at(7, 11, 30)
+            << none;
+        QTest::newRow("but not an hour that began after it")
+            << QList<int>{10, 11} << at(7, 9, 10) << longAgo << at(7, 10, 40) << at(7, 12, 5)
+            << at(7, 11, 0);
+        QTest::newRow("never a backup, the hour ended after the first start")
+            << QList<int>{10} << none << at(7, 10, 30) << none << at(7, 11, 5) << at(7, 10, 0);
+        QTest::newRow("never a backup, the hour ended before the first start")
+            << QList<int>{10} << none << at(7, 11, 1) << none << at(7, 11, 5) << none;
+        QTest::newRow("nothing known")
+            << QList<int>{10} << none << none << none << at(7, 11, 5) << none;
+    }
+    void missedHours() {
+        QFETCH(QList<int>, enabled);
+        QFETCH(QDateTime, lastGood);
+        QFETCH(QDateTime, since);
+        QFETCH(QDateTime, running);
+        QFETCH(QDateTime, now);
+        QFETCH(QDateTime, missed);
+        std::array<bool, 24> flags{};
+        for (int hour : enabled)
+            flags[static_cast<std::size_t>(hour)] = true;
+        QCOMPARE(FirstMissedHour(flags, lastGood, since, running, now), missed);
+    }
+
     void nextHourBoundary_data() {
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QDateTime>("now");    // local time of the zone

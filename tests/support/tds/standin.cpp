@@ -3,6 +3,7 @@
 #include "support/tds/media.h"
 
 #include <QFile>
+#include <QVariant>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -29,13 +30,27 @@ enum : quint8 {
     kLogin7 = 0x10,
     kPrelogin = 0x12,
 };
-enum : quint16 { kDoneFinal = 0x0000, kDoneMore = 0x0001, kDoneError = 0x0002, kDoneAttn = 0x0020 };
+enum : quint16 {
+    kDoneFinal = 0x0000,
+    kDoneMore = 0x0001,
+    kDoneError = 0x0002,
+    kDoneCount = 0x0010,
+    kDoneAttn = 0x0020
+};
 
 qint64 NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+// The column types of the result sets the stand-in sends.
+enum class Sql { NVarChar, TinyInt, SmallInt, Int, Bit, DateTime };
+struct Column {
+    QString name;
+    Sql type;
+    int chars = 0; // NVarChar's length
+};
 
 // Token stream of one reply, little-endian as TDS wants it. TDS 7.1 (SQL Server 2000) has
 // smaller fields in two tokens: a 2-byte line number in INFO and ERROR, a 4-byte row count in
@@ -81,13 +96,86 @@ public:
         U16(quint16(body.data.size()));
         data += body.data;
     }
-    void Done(quint16 status) {
+    void Done(quint16 status, quint32 rows = 0) {
         U8(0xFD);
         U16(status);
         U16(0xC1); // current command: nothing in particular
-        U32(0);    // row count
+        U32(rows); // row count, valid with DONE_COUNT
         if (!tds71)
             U32(0);
+    }
+    // COLMETADATA: every column nullable, no user type.
+    void ColMetadata(const QList<Column>& columns) {
+        U8(0x81);
+        U16(quint16(columns.size()));
+        for (const Column& column : columns) {
+            if (tds71)
+                U16(0); // UserType
+            else
+                U32(0);
+            U16(0x0001); // fNullable
+            switch (column.type) {
+            case Sql::NVarChar:
+                U8(0xE7);
+                U16(quint16(2 * column.chars));
+                data.append("\x09\x04\xd0\x00\x34", 5); // SQL_Latin1_General_CP1_CI_AS
+                break;
+            case Sql::TinyInt:
+            case Sql::SmallInt:
+            case Sql::Int:
+                U8(0x26); // INTN
+                U8(IntBytes(column.type));
+                break;
+            case Sql::Bit:
+                U8(0x68); // BITN
+                U8(1);
+                break;
+            case Sql::DateTime:
+                U8(0x6F); // DATETIMN
+                U8(8);
+                break;
+            }
+            BVarchar(column.name);
+        }
+    }
+    // ROW: one value per column, an invalid QVariant for NULL.
+    void Row(const QList<Column>& columns, const QVariantList& values) {
+        U8(0xD1);
+        for (qsizetype i = 0; i < columns.size(); ++i) {
+            const QVariant& value = values.at(i);
+            switch (columns[i].type) {
+            case Sql::NVarChar:
+                if (!value.isValid()) {
+                    U16(0xFFFF);
+                } else {
+                    U16(quint16(2 * value.toString().size()));
+                    Utf16(value.toString());
+                }
+                break;
+            case Sql::TinyInt:
+            case Sql::SmallInt:
+            case Sql::Int:
+            case Sql::Bit: {
+                if (!value.isValid()) {
+                    U8(0);
+                    break;
+                }
+                const int bytes = columns[i].type == Sql::Bit ? 1 : IntBytes(columns[i].type);
+                U8(quint8(bytes));
+                const quint32 number = quint32(value.toInt());
+                for (int b = 0; b < bytes; ++b)
+                    U8(quint8(number >> (8 * b)));
+                break;
+            }
+            case Sql::DateTime:
+                Q_ASSERT(!value.isValid()); // only NULL dates are sent
+                U8(0);
+                break;
+            }
+        }
+    }
+    static quint8 IntBytes(Sql type) {
+        return type == Sql::TinyInt ? 1 : type == Sql::SmallInt ? 2 : 4;
     }
     void EnvChange(quint8 type, const QString& now, const QString& before) {
         Tokens body;
@@ -316,6 +404,8 @@ struct TdsStandin::State {
             return RunBackup(fd, text);
         if (IsVerifyOnly(text))
             return RunVerifyOnly(fd, text);
+        if (IsHeaderOnly(text))
+            return RunHeaderOnly(fd, text);
         Tokens t = Reply();
         t.Done(kDoneFinal);
         return Send(fd, t.data, true);
@@ -685,6 +775,63 @@ struct TdsStandin::State {
                       ? u"The backup set is valid."_s
                       : u"The backup set on file %1 is valid."_s.arg(statement.file));
         t.Done(kDoneFinal);
+        return Send(fd, t.data, true);
+    }
+
+    // RESTORE HEADERONLY: a row for each backup set on the media (or the one FILE = n names),
+    // with the leading columns of SQL Server's result set, in its order and types, up to
+    // DatabaseName. The media does not keep who wrote a set: UserName is NULL.
+    bool RunHeaderOnly(int fd, const QString& text) {
+        const QString terminating = u"RESTORE HEADERONLY is terminating abnormally."_s;
+        HeaderOnlyStatement statement;
+        ParseError parseError;
+        if (!ParseHeaderOnly(text, &statement, &parseError))
+            return Fail(fd, {{parseError.number, parseError.text}});
+        if (script.sqlServer2000 && RefusedBy2000(fd, statement.options, u"RESTORE"_s))
+            return true;
+        const int families = int(statement.disks.size());
+        QList<media::Set> sets;
+        for (const QString& disk : statement.disks) {
+            if (!QFile::exists(disk))
+                return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
+                                        u"error 2(The system cannot find the file "
+                                        u"specified.)."_s.arg(disk)},
+                                 {3013, terminating}});
+            const media::Media found = media::ReadFile(disk);
+            if (!found.isMedia)
+                return Fail(fd, {{3241, u"The media family on device '%1' is incorrectly "
+                                        u"formed. SQL Server cannot process this media "
+                                        u"family."_s.arg(disk)},
+                                 {3013, terminating}});
+            if (found.families != families)
+                return Fail(fd,
+                            {{3132, u"The media set has %1 media families but only %2 are "
+                                    u"provided. All members must be provided."_s.arg(found.families)
+                                        .arg(families)},
+                             {3013, terminating}});
+            if (sets.isEmpty())
+                for (const media::Set& set : found.sets)
+                    if (set.position > 0 && (statement.file == 0 || set.position == statement.file))
+                        sets.append(set);
+        }
+        if (statement.file > 0 && sets.isEmpty())
+            return Fail(fd, {{4038, u"Cannot find file ID %1 on device '%2'."_s.arg(statement.file)
+                                        .arg(statement.disks.first())},
+                             {3013, terminating}});
+        const QList<Column> columns = {
+            {u"BackupName"_s, Sql::NVarChar, 128}, {u"BackupDescription"_s, Sql::NVarChar, 255},
+            {u"BackupType"_s, Sql::SmallInt},      {u"ExpirationDate"_s, Sql::DateTime},
+            {u"Compressed"_s, Sql::Bit},           {u"Position"_s, Sql::SmallInt},
+            {u"DeviceType"_s, Sql::TinyInt},       {u"UserName"_s, Sql::NVarChar, 128},
+            {u"ServerName"_s, Sql::NVarChar, 128}, {u"DatabaseName"_s, Sql::NVarChar, 128},
+        };
+        Tokens t = Reply();
+        t.ColMetadata(columns);
+        for (const media::Set& set : sets)
+            t.Row(columns,
+                  {QVariant(), QVariant(), 1 /* database */, QVariant(), 0, set.position,
+                   102 /* a disk named by its path */, QVariant(), u"STANDIN"_s, set.database});
+        t.Done(kDoneCount, quint32(sets.size()));
         return Send(fd, t.data, true);
     }
 };

@@ -177,6 +177,16 @@ const Option kVerifyOptions[] = {
     {u"PASSWORD", Value::Text},      {u"MEDIAPASSWORD", Value::Text},
 };
 
+// RESTORE HEADERONLY's options, as its reference page lists them.
+const Option kHeaderOnlyOptions[] = {
+    {u"FILE", Value::Number},        {u"PASSWORD", Value::Text},
+    {u"MEDIANAME", Value::Text},     {u"MEDIAPASSWORD", Value::Text},
+    {u"CHECKSUM", Value::None},      {u"NO_CHECKSUM", Value::None},
+    {u"STOP_ON_ERROR", Value::None}, {u"CONTINUE_AFTER_ERROR", Value::None},
+    {u"REWIND", Value::None},        {u"NOREWIND", Value::None},
+    {u"UNLOAD", Value::None},        {u"NOUNLOAD", Value::None},
+};
+
 // Reads "WITH option [= value] [, ...]" if present. Each option is handed to `take` with its
 // upper-cased name and its number (-1 when it has none). An option the statement does not know
 // is error 155 with `kind` ("BACKUP", "RESTORE"), anything else out of place 102.
@@ -236,6 +246,11 @@ bool IsBackup(const QString& text) {
 bool IsVerifyOnly(const QString& text) {
     Lexer lexer(text);
     return lexer.Keyword(u"RESTORE"_s) && lexer.Keyword(u"VERIFYONLY"_s);
+}
+
+bool IsHeaderOnly(const QString& text) {
+    Lexer lexer(text);
+    return lexer.Keyword(u"RESTORE"_s) && lexer.Keyword(u"HEADERONLY"_s);
 }
 
 bool ParseBackup(const QString& text, BackupStatement* out, ParseError* error) {
@@ -299,6 +314,29 @@ bool ParseVerifyOnly(const QString& text, VerifyStatement* out, ParseError* erro
             statement.noChecksum = true;
     };
     if (!ReadOptions(lexer, kVerifyOptions, u"RESTORE"_s, take, error))
+        return false;
+    if (!lexer.AtEnd())
+        return syntax();
+    *out = statement;
+    return true;
+}
+
+bool ParseHeaderOnly(const QString& text, HeaderOnlyStatement* out, ParseError* error) {
+    Lexer lexer(text);
+    HeaderOnlyStatement statement;
+    const auto syntax = [&] {
+        *error = {102, u"Incorrect syntax near '%1'."_s.arg(lexer.NearToken())};
+        return false;
+    };
+    if (!lexer.Keyword(u"RESTORE"_s) || !lexer.Keyword(u"HEADERONLY"_s) ||
+        !lexer.Keyword(u"FROM"_s) || !ReadDisks(lexer, &statement.disks))
+        return syntax();
+    const auto take = [&](const QString& name, int number) {
+        statement.options << name;
+        if (name == u"FILE"_s)
+            statement.file = number;
+    };
+    if (!ReadOptions(lexer, kHeaderOnlyOptions, u"RESTORE"_s, take, error))
         return false;
     if (!lexer.AtEnd())
         return syntax();

@@ -26,6 +26,13 @@ struct VerifyStatement {
     QStringList options;
 };
 
+// RESTORE HEADERONLY FROM DISK = ... [WITH ...].
+struct HeaderOnlyStatement {
+    QStringList disks;
+    int file = 0; // FILE = n; every backup set on the media when not given
+    QStringList options;
+};
+
 // Why a statement was refused: SQL Server's parse errors.
 struct ParseError {
     int number = 102; // 102 "Incorrect syntax near ...", 155 "... is not a recognized ... option."
@@ -36,11 +43,15 @@ struct ParseError {
 bool IsBackup(const QString& text);
 // True when `text` is a RESTORE VERIFYONLY statement.
 bool IsVerifyOnly(const QString& text);
+// True when `text` is a RESTORE HEADERONLY statement.
+bool IsHeaderOnly(const QString& text);
 // Parses BACKUP DATABASE ... TO DISK = ... [, DISK = ...] [WITH option [, ...]].
 // On failure returns false and sets `near` to the text where parsing stopped.
 bool ParseBackup(const QString& text, BackupStatement* out, QString* near);
 bool ParseBackup(const QString& text, BackupStatement* out, ParseError* error);
 // Parses RESTORE VERIFYONLY FROM DISK = ... [, DISK = ...] [WITH option [, ...]].
 bool ParseVerifyOnly(const QString& text, VerifyStatement* out, ParseError* error);
+// Parses RESTORE HEADERONLY FROM DISK = ... [, DISK = ...] [WITH option [, ...]].
+bool ParseHeaderOnly(const QString& text, HeaderOnlyStatement* out, ParseError* error);
 
 } // namespace vestrel::test
