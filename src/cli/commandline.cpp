@@ -22,10 +22,6 @@
 #include <QFileInfo>
 #include <cstdio>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace vestrel::cli {
 namespace {
 
@@ -361,14 +357,7 @@ int Run(const QStringList& arguments) {
 }
 
 int Main(int argc, char* argv[]) {
-#ifdef _WIN32
-    // A program built for the window has no console of its own: it writes to the one it was
-    // started from.
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        (void)std::freopen("CONOUT$", "w", stdout);
-        (void)std::freopen("CONOUT$", "w", stderr);
-    }
-#endif
+    UseParentConsole();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vestrel"));
     QCoreApplication::setApplicationVersion(VersionText());

@@ -26,4 +26,8 @@ private:
     bool barShown_ = false;
 };
 
+// Windows: a program built for the window has no console of its own; the command line writes
+// to the console it was started from. Nothing elsewhere.
+void UseParentConsole();
+
 } // namespace vestrel::cli

@@ -301,6 +301,9 @@ void TestCommandLine::informationWithoutADisplay() {
 }
 
 void TestCommandLine::signalCancelsAStalledBackup() {
+#ifdef Q_OS_WIN
+    QSKIP("QProcess::terminate sends no console control event on Windows");
+#endif
     StandinScript script;
     script.stallAtPercent = 43;
     TdsStandin standin(script);
