@@ -74,11 +74,16 @@ int LoadSettingsFor(const QCommandLineParser& parser, const Options& options, QS
     }
     *configPath = path;
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+    QString why;
+    if (!QFileInfo::exists(path))
+        why = QStringLiteral("no such file");
+    else if (!QFileInfo(path).isFile())
+        why = QStringLiteral("not a file");
+    else if (!file.open(QIODevice::ReadOnly))
+        why = file.errorString();
+    if (!why.isEmpty()) {
         Say(QStringLiteral("cannot read the settings in %1: %2")
-                .arg(QDir::toNativeSeparators(path), QFileInfo::exists(path)
-                                                         ? file.errorString()
-                                                         : QStringLiteral("no such file")));
+                .arg(QDir::toNativeSeparators(path), why));
         return kExitSettings;
     }
     file.close();
