@@ -135,6 +135,7 @@ private slots:
     void informationWithoutADisplay_data();
     void informationWithoutADisplay();
     void signalCancelsAStalledBackup();
+    void progressBarOnATerminal();
     void metricsAfterSuccessAndFailure();
     void hourEnabledWithThePinnedClock();
 };
@@ -320,6 +321,27 @@ void TestCommandLine::signalCancelsAStalledBackup() {
     QVERIFY(run.log().last().startsWith("Errore Backup annullato per la chiusura del programma."));
     QCOMPARE(read(run.target), "the last good backup"_ba);
     QVERIFY(!QFile::exists(run.target + u".vestrel-new"_s));
+}
+
+void TestCommandLine::progressBarOnATerminal() {
+    const QString script = QStandardPaths::findExecutable(u"script"_s);
+    if (script.isEmpty())
+        QSKIP("script (util-linux) is not installed");
+    TdsStandin standin;
+    Run run;
+    run.writeConfig(standin.ServerName(), u"secret"_s);
+    // script gives the program a terminal and copies what it writes there.
+    run.start({u"-qec"_s,
+               QStringLiteral(VESTREL_EXE " backup --config ") + run.config + u" --log-dir "_s +
+                   run.logDir,
+               u"/dev/null"_s},
+              script);
+    QCOMPARE(run.finish(60000), int(Verified));
+    const QByteArray shown = run.out + run.err;
+    QVERIFY2(shown.contains("\r[####------------------------------------]  10%"),
+             shown.constData());
+    QVERIFY(shown.contains("\r[########################################] 100%\r\n"));
+    QVERIFY(!shown.contains("vestrel: 10 percent processed."));
 }
 
 void TestCommandLine::metricsAfterSuccessAndFailure() {
