@@ -127,6 +127,15 @@ int Preflight(const QString& configPath) {
     return kExitSucceeded;
 }
 
+// The hours ARRAY_TEMPO enables, for --if-hour-enabled.
+QString EnabledHours() {
+    QStringList hours;
+    for (int hour = 0; hour < 24; ++hour)
+        if (ArrayTempo[size_t(hour)])
+            hours << QStringLiteral("%1").arg(hour, 2, 10, QLatin1Char('0'));
+    return hours.isEmpty() ? QStringLiteral("none") : hours.join(u' ');
+}
+
 QString BackupFile() {
     return Settings.sBackupFile.isEmpty() ? DefaultBackupFileName(Now()) : Settings.sBackupFile;
 }
@@ -294,6 +303,7 @@ int Check(const QCommandLineParser& parser, const Options& options) {
             : QStringLiteral("target: written in place WITH FORMAT by the server (this machine "
                              "does not see that file): the old backup is gone when the new "
                              "one starts"),
+        QStringLiteral("enabled hours: %1").arg(EnabledHours()),
         QStringLiteral("log: %1").arg(QDir::toNativeSeparators(LogFilePath())),
     };
     for (const QString& line : lines)

@@ -275,6 +275,8 @@ void TestCommandLine::checkSaysWhatABackupWouldDo() {
                  run.out.constData());
         QVERIFY(run.out.contains(sql2000 ? "checksum: no" : "checksum: yes"));
         QVERIFY(run.out.contains("target: written beside the old file"));
+        QVERIFY(run.out.contains("enabled hours: 00 01 02 03 04 05 06 07 08 09 10 11 12 13 14 15 "
+                                 "16 17 18 19 20 21 22 23\n"));
         QVERIFY(standin.Backups().isEmpty());
         QVERIFY(!QFile::exists(run.logDir + u"/Command.log"_s));
     }
