@@ -253,11 +253,12 @@ int Backup(const QCommandLineParser& parser, const Options& options) {
     if (result.ok()) {
         run.succeeded = true;
         run.size = result.size;
-        progress.Line(QStringLiteral("verified backup in %1%2, %3 s")
-                          .arg(file, result.size >= 0
-                                         ? QStringLiteral(" (%1 bytes)").arg(result.size)
-                                         : QString())
-                          .arg(double(run.started.msecsTo(run.ended)) / 1000.0, 0, 'f', 1));
+        const QString size =
+            result.size >= 0 ? QStringLiteral(" (%1 bytes)").arg(result.size) : QString();
+        const QString seconds =
+            QString::number(double(run.started.msecsTo(run.ended)) / 1000.0, 'f', 1);
+        progress.Line(QStringLiteral("verified backup in ") + file + size + QStringLiteral(", ") +
+                      seconds + QStringLiteral(" s"));
     } else {
         progress.Line(QStringLiteral("Errore ") + result.description);
     }
