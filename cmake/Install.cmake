@@ -20,6 +20,19 @@ install(FILES src/app/resources/vestrel.svg
 # Start at login, shipped disabled: the user copies it into ~/.config/autostart.
 install(FILES share/autostart/vestrel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/vestrel/autostart)
 
+# The backup services: a user pair for a desktop user, a system template pair (one instance per
+# database) with its system user. systemd's own folders are lib/, not the architecture's libdir.
+set(VESTREL_BINARY ${CMAKE_INSTALL_FULL_BINDIR}/vestrel)
+set(units_dir ${CMAKE_BINARY_DIR}/share/systemd)
+foreach(unit vestrel-backup.service vestrel-backup@.service)
+  configure_file(share/systemd/${unit}.in ${units_dir}/${unit} @ONLY)
+endforeach()
+install(FILES ${units_dir}/vestrel-backup.service share/systemd/vestrel-backup.timer
+        DESTINATION lib/systemd/user)
+install(FILES ${units_dir}/vestrel-backup@.service share/systemd/vestrel-backup@.timer
+        DESTINATION lib/systemd/system)
+install(FILES share/systemd/vestrel.sysusers DESTINATION lib/sysusers.d RENAME vestrel.conf)
+
 # The manual page and the documents, compressed as Debian wants them.
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/vestrel)
 set(gz_dir ${CMAKE_BINARY_DIR}/share)
@@ -73,6 +86,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "tdsodbc, odbcinst")
 # The window's font: a face with Arial's widths stands in for MS Sans Serif.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
+# Makes the services' system user on installation.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/share/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

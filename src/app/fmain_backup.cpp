@@ -3,6 +3,7 @@
 #include "app/mbackup.h"
 #include "backup/thismachine.h"
 #include "job/backuptarget.h"
+#include "job/eventlines.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/events.h"
@@ -112,8 +113,7 @@ void FMain::finishJob() {
 }
 
 void FMain::oBackupEvent_PercentComplete(const QString& Message, int Percent) {
-    if (!ShowStatus(QStringLiteral("oBackupEvent_PercentComplete -- ") + Message +
-                    QLatin1Char(' ') + QString::number(Percent)))
+    if (!ShowStatus(PercentCompleteLine(Message, Percent)))
         return;
     // A percentage outside the bar's range ends the handler, as a failed assignment would.
     if (Percent < PgBar->minimum() || Percent > PgBar->maximum())
@@ -123,7 +123,7 @@ void FMain::oBackupEvent_PercentComplete(const QString& Message, int Percent) {
 }
 
 void FMain::oBackupEvent_NextMedia(const QString& Message) {
-    if (!ShowStatus(QStringLiteral("oBackupEvent_NextMedia -- ") + Message))
+    if (!ShowStatus(NextMediaLine(Message)))
         return;
     DoEvents();
 }
@@ -131,7 +131,7 @@ void FMain::oBackupEvent_NextMedia(const QString& Message) {
 // The server has proven and verified the backup; "Ultimo Backup eseguito" waits until the
 // job has put it in place (RunBackup).
 void FMain::oBackupEvent_Complete(const QString& Message) {
-    if (!ShowStatus(QStringLiteral("oBackupEvent_Complete -- ") + Message))
+    if (!ShowStatus(CompleteLine(Message)))
         return;
     DoEvents();
 }

@@ -339,16 +339,21 @@ public:
         SQLWCHAR version[64] = {};
         SQLSMALLINT versionBytes = 0;
         if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DBMS_VER, version, SQLSMALLINT(sizeof version),
-                                      &versionBytes)))
-            majorVersion_ = odbc::MajorVersion(
+                                      &versionBytes))) {
+            versionText_ =
                 QString::fromUtf16(reinterpret_cast<const char16_t*>(version),
                                    std::min<qsizetype>(versionBytes / qsizetype(sizeof(SQLWCHAR)),
-                                                       qsizetype(std::size(version)) - 1)));
+                                                       qsizetype(std::size(version)) - 1));
+            majorVersion_ = odbc::MajorVersion(versionText_);
+        }
     }
 
     // The server's major version (9 = SQL Server 2005); 0 when it did not say.
     int MajorVersion() const {
         return majorVersion_;
+    }
+    QString VersionText() const {
+        return versionText_;
     }
 
     void Disconnect() {
@@ -360,6 +365,7 @@ public:
         }
         connected_ = false;
         majorVersion_ = 0;
+        versionText_.clear();
         driverCancel_ = nullptr;
         if (env_) {
             SQLFreeHandle(SQL_HANDLE_ENV, env_);
@@ -465,6 +471,7 @@ private:
     SQLHDBC dbc_ = nullptr;
     bool connected_ = false;
     int majorVersion_ = 0;
+    QString versionText_;
     CancelFunction driverCancel_ = nullptr; // set where the driver manager's is unsafe
 
     // The statement running on the worker, shared with a cancelling thread that may outlive
@@ -563,6 +570,14 @@ void SQLServer::Cancel(const QString& reason) {
 
 bool SQLServer::Abandoned() const {
     return impl_->Abandoned();
+}
+
+QString SQLServer::VersionText() const {
+    return impl_->VersionText();
+}
+
+bool SQLServer::Checksum() const {
+    return impl_->MajorVersion() >= odbc::kFirstVersionWithChecksum;
 }
 
 void SQLServer::Connect(const QString& server, const QString& login, const QString& password) {

@@ -42,6 +42,10 @@ public:
     static constexpr int kCancelGraceMs = 5000;
     // True when a call was given up on while its worker was still busy.
     bool Abandoned() const;
+    // After Connect: the server's version as it gave it at login ("16.00.1000"), empty when it
+    // did not say; and whether its backups can carry CHECKSUM (SQL Server 2005 and later).
+    QString VersionText() const;
+    bool Checksum() const;
 
 private:
     friend class Backup;

@@ -16,6 +16,11 @@ QString& overrideFolder() {
     return folder;
 }
 
+QString& logFolderOverride() {
+    static QString folder;
+    return folder;
+}
+
 QString XdgFolder(const QString& value, const QString& home, const QString& fallback) {
     if (!value.isEmpty() && QDir::isAbsolutePath(value))
         return QDir::cleanPath(value);
@@ -104,6 +109,8 @@ QString ProgramFolder() {
 }
 
 QString LogFolder() {
+    if (!logFolderOverride().isEmpty())
+        return logFolderOverride();
     if (!overrideFolder().isEmpty())
         return overrideFolder();
     return Locations().logFolder;
@@ -111,6 +118,10 @@ QString LogFolder() {
 
 void SetProgramFolder(const QString& folder) {
     overrideFolder() = folder;
+}
+
+void SetLogFolder(const QString& folder) {
+    logFolderOverride() = folder;
 }
 
 QString ProgramFile(const QString& name) {

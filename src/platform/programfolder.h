@@ -45,6 +45,10 @@ QString LogFolder();
 // An empty text goes back to the folders of the process.
 void SetProgramFolder(const QString& folder);
 
+// Command.log goes into this folder instead (a service's log folder); an empty text goes back
+// to the usual one.
+void SetLogFolder(const QString& folder);
+
 // A file in the program folder.
 QString ProgramFile(const QString& name);
 

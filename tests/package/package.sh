@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: CPack builds it from the build folder into a scratch
 # folder; its control fields name the Qt 6 libraries, unixODBC and the FreeTDS driver; it
-# holds the program, desktop entry, icons, AppStream metadata, manual page, copyright and
-# the disabled autostart entry, nothing outside /usr; lintian finds nothing; it installs into
+# holds the program, desktop entry, icons, AppStream metadata, manual page, copyright, the
+# disabled autostart entry and the systemd units with their system user, nothing outside /usr; lintian finds nothing; it installs into
 # a throw-away root with dpkg --root, where the metadata validates as installed, the program
 # from it makes a backup against the TDS stand-in, and it removes leaving no file behind.
 # Usage: package.sh <build folder> <version> <tds_standin>
@@ -56,6 +56,11 @@ has -rw-r--r-- usr/share/doc/vestrel/copyright
 has -rw-r--r-- usr/share/doc/vestrel/changelog.gz
 has -rw-r--r-- usr/share/doc/vestrel/changelog.Debian.gz
 has -rw-r--r-- usr/share/vestrel/autostart/vestrel.desktop
+for unit in vestrel-backup.service vestrel-backup.timer; do has -rw-r--r-- "usr/lib/systemd/user/$unit"; done
+for unit in vestrel-backup@.service vestrel-backup@.timer; do has -rw-r--r-- "usr/lib/systemd/system/$unit"; done
+has -rw-r--r-- usr/lib/sysusers.d/vestrel.conf
+dpkg-deb --ctrl-tarfile "$DEB" | tar -tvf - | grep -q '^-rwxr-xr-x .* \./postinst$' ||
+  fail "the package has no executable postinst"
 awk '{print $6}' "$WORK/contents" | grep -v '^\./$' | grep -v '^\./usr/' &&
   fail "files outside /usr"
 grep -E 'tds_standin|tst_|bench|/etc/xdg/autostart' "$WORK/contents" && fail "test or build files, or an enabled autostart entry"
@@ -68,14 +73,23 @@ grep -v 'running with root privileges' "$WORK/lintian.log"
 echo "lintian: clean"
 
 # Install into a throw-away root with its own empty package database; the dependencies are
-# this machine's, so they are not looked for there.
+# this machine's, so they are not looked for there. The maintainer script runs here, not
+# chrooted into the empty root, and works on the root dpkg names in DPKG_ROOT.
 ROOT=$WORK/root
-mkdir -p "$ROOT/var/lib/dpkg/info" "$ROOT/var/lib/dpkg/updates" "$ROOT/var/lib/dpkg/triggers"
+mkdir -p "$ROOT/var/lib/dpkg/info" "$ROOT/var/lib/dpkg/updates" "$ROOT/var/lib/dpkg/triggers" "$ROOT/etc"
 : >"$ROOT/var/lib/dpkg/status"
-dpkg_root() { dpkg --root="$ROOT" --log=/dev/null --force-depends --force-not-root "$@" >>"$WORK/dpkg.log" 2>&1; }
+dpkg_root() {
+  dpkg --root="$ROOT" --log=/dev/null --force-depends --force-not-root --force-script-chrootless \
+    "$@" >>"$WORK/dpkg.log" 2>&1
+}
 dpkg_root -i "$DEB" || { cat "$WORK/dpkg.log"; fail "dpkg --root -i failed"; }
 dpkg --root="$ROOT" -s vestrel 2>/dev/null | grep -q '^Status: install ok installed$' ||
   fail "the package is not installed in the throw-away root"
+# The services' system user, where systemd-sysusers is (it is part of systemd).
+if command -v systemd-sysusers >/dev/null 2>&1; then
+  grep -q '^vestrel:x:[0-9]*:[0-9]*:Vestrel backups:/var/lib/vestrel:' "$ROOT/etc/passwd" ||
+    fail "postinst made no vestrel system user"
+fi
 
 # The metadata, validated where it is installed (desktop entry, metainfo and icons together).
 appstreamcli validate-tree --no-net --pedantic "$ROOT" || fail "appstreamcli validate-tree"
@@ -118,9 +132,11 @@ APP=
 [ "$status" -eq 0 ] || fail "the program ended with status $status on SIGTERM"
 echo "installed program: backup made"
 
-# Removal leaves only what the program wrote, none of the package's files.
+# Removal leaves only what the program wrote and the system user (Debian keeps those), none of
+# the package's files.
 rm -f "$ROOT/usr/bin/config.ini" "$LOG" "$ROOT/usr/bin/state.json"
 dpkg_root -r vestrel || { cat "$WORK/dpkg.log"; fail "dpkg --root -r failed"; }
-left=$(find "$ROOT" -path "$ROOT/var/lib/dpkg" -prune -o -type f -print)
+left=$(find "$ROOT" -path "$ROOT/var/lib/dpkg" -prune -o -type f -print |
+  grep -vxE "$ROOT/etc/(passwd|group|shadow|gshadow|\.pwd\.lock)-?")
 [ -z "$left" ] || fail "files left after removal: $left"
 echo PASS
