@@ -42,8 +42,8 @@ run: program
 AUTOSTART_DIR ?= $(or $(XDG_CONFIG_HOME),$(HOME)/.config)/autostart
 autostart: program
 	@mkdir -p "$(AUTOSTART_DIR)"
-	@sed 's|^Exec=.*|Exec="$(PROGRAM_DIR)/vestrel"|' share/autostart/vestrel.desktop \
-	  >"$(AUTOSTART_DIR)/vestrel.desktop"
+	@scripts/autostart-entry "$(abspath $(PROGRAM_DIR))/vestrel" >"$(AUTOSTART_DIR)/vestrel.desktop.new"
+	@mv -f "$(AUTOSTART_DIR)/vestrel.desktop.new" "$(AUTOSTART_DIR)/vestrel.desktop"
 	@echo "Vestrel starts at login: $(AUTOSTART_DIR)/vestrel.desktop"
 
 no-autostart:
