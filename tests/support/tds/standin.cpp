@@ -551,10 +551,11 @@ struct TdsStandin::State {
         *attention = false;
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
         for (;;) {
-            const int left =
-                int(std::max<qint64>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            until - std::chrono::steady_clock::now())
-                                            .count()));
+            // Rounded up: a wait cut down to whole milliseconds would not wait at all for a
+            // delay of 1 ms.
+            const int left = int(std::max<qint64>(0, std::chrono::ceil<std::chrono::milliseconds>(
+                                                         until - std::chrono::steady_clock::now())
+                                                         .count()));
             pollfd p = {fd, POLLIN, 0};
             const int ready = poll(&p, 1, left);
             if (ready < 0 && errno == EINTR)
