@@ -17,6 +17,7 @@ command -v node >/dev/null 2>&1 ||
 
 scratch conformance
 watched=(standin_pid)
-# A backup takes about a second, so a cancel can come before and during its output.
-standin_start --password conformance --delay-ms 120
+# A backup takes about two seconds, so a cancel can come before and during its output even on
+# a busy machine.
+standin_start --password conformance --delay-ms 250
 NODE_PATH=$MODULES/node_modules node "$here/tedious_conformance.js" "$port" "$WORK"
