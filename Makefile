@@ -4,7 +4,7 @@ SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build program run autostart no-autostart package test sanitize format fuzz demo \
+.PHONY: all deps build program-only program run autostart no-autostart package test sanitize format fuzz demo \
 	bench screenshot clean
 
 all: build
@@ -18,10 +18,16 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The program alone: what `make run` and `make autostart` need, without the tests and
+# benchmarks that `make build` and `make test` compile too.
+program-only: deps $(BUILD)/build.ninja
+	@echo "Building the program only ($(BUILD)/vestrel): not the tests or benchmarks (make test builds those)."
+	cmake --build $(BUILD) -j $(JOBS) --target vestrel
+
 # `make run` runs a copy of the program in a folder of its own outside the build folder, where
 # its config.ini and Command.log stay: `make clean` never deletes them.
 PROGRAM_DIR ?= $(or $(XDG_DATA_HOME),$(HOME)/.local/share)/vestrel/program
-program: build
+program: program-only
 	@mkdir -p "$(PROGRAM_DIR)"
 	@cp $(BUILD)/vestrel "$(PROGRAM_DIR)/vestrel.new"
 	@mv -f "$(PROGRAM_DIR)/vestrel.new" "$(PROGRAM_DIR)/vestrel"
@@ -36,8 +42,8 @@ run: program
 AUTOSTART_DIR ?= $(or $(XDG_CONFIG_HOME),$(HOME)/.config)/autostart
 autostart: program
 	@mkdir -p "$(AUTOSTART_DIR)"
-	@sed 's|^Exec=.*|Exec="$(PROGRAM_DIR)/vestrel"|' share/autostart/vestrel.desktop \
-	  >"$(AUTOSTART_DIR)/vestrel.desktop"
+	@scripts/autostart-entry "$(abspath $(PROGRAM_DIR))/vestrel" >"$(AUTOSTART_DIR)/vestrel.desktop.new"
+	@mv -f "$(AUTOSTART_DIR)/vestrel.desktop.new" "$(AUTOSTART_DIR)/vestrel.desktop"
 	@echo "Vestrel starts at login: $(AUTOSTART_DIR)/vestrel.desktop"
 
 no-autostart:

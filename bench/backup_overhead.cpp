@@ -2,7 +2,8 @@
 // directly: the same connect + backup + verification + release, 50 times each, on the same
 // stand-in, median against median. Beside it, what the verification costs: the bare backup with its
 // RESTORE VERIFYONLY against the bare backup alone. Each run starts from no file, as the job's
-// write-beside does.
+// write-beside does. `backup_overhead --only engine|bare` runs one kind alone, for a profiler
+// (strace -c -f, perf) to see what that kind does.
 #include "backup/odbctext.h"
 #include "backup/sqldmo.h"
 #include "support/tds/standin.h"
@@ -85,6 +86,10 @@ double Median(QList<qint64> values) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    const QString only = args.size() == 3 && args[1] == u"--only"_s ? args[2] : QString();
+    const bool runBare = only.isEmpty() || only == u"bare"_s;
+    const bool runEngine = only.isEmpty() || only == u"engine"_s;
     constexpr int kBackups = 50; // of each kind
     QTemporaryDir dir;
     vestrel::test::StandinScript script;
@@ -108,22 +113,25 @@ int main(int argc, char** argv) {
     int unverifiedMessages = 0;
     QElapsedTimer clock;
     for (int i = 0; i < kBackups; ++i) {
-        QFile::remove(path);
-        clock.start();
-        if (!BareBackup(connection, {backupOnly}, &unverifiedMessages)) {
-            std::fprintf(stderr, "backup_overhead: the bare ODBC backup failed\n");
-            return 1;
-        }
-        unverifiedNs << clock.nsecsElapsed();
+        if (runBare) {
+            QFile::remove(path);
+            clock.start();
+            if (!BareBackup(connection, {backupOnly}, &unverifiedMessages)) {
+                std::fprintf(stderr, "backup_overhead: the bare ODBC backup failed\n");
+                return 1;
+            }
+            unverifiedNs << clock.nsecsElapsed();
 
-        QFile::remove(path);
-        clock.start();
-        if (!BareBackup(connection, verified, &bareMessages)) {
-            std::fprintf(stderr, "backup_overhead: the bare ODBC backup failed\n");
-            return 1;
+            QFile::remove(path);
+            clock.start();
+            if (!BareBackup(connection, verified, &bareMessages)) {
+                std::fprintf(stderr, "backup_overhead: the bare ODBC backup failed\n");
+                return 1;
+            }
+            bareNs << clock.nsecsElapsed();
         }
-        bareNs << clock.nsecsElapsed();
-
+        if (!runEngine)
+            continue;
         QFile::remove(path);
         clock.start();
         Count sink;
@@ -139,12 +147,19 @@ int main(int argc, char** argv) {
         engineNs << clock.nsecsElapsed();
         engineEvents += sink.events;
     }
+    if (!only.isEmpty()) {
+        std::printf("backup_overhead %s only: %.2fms median per backup\n", qPrintable(only),
+                    Median(runEngine ? engineNs : bareNs) / 1e6);
+        return 0;
+    }
     const double engine = Median(engineNs);
     const double bare = Median(bareNs);
     const double unverified = Median(unverifiedNs);
     std::printf("backup_overhead engine=%.2fms bare=%.2fms median per backup ratio=%.3f (goal <= "
-                "1.05); events %d vs messages %d; stand-in 1 ms between progress messages\n",
-                engine / 1e6, bare / 1e6, engine / bare, engineEvents, bareMessages);
+                "1.05) fixed cost=%+.2fms per backup; events %d vs messages %d; stand-in 1 ms "
+                "between progress messages\n",
+                engine / 1e6, bare / 1e6, engine / bare, (engine - bare) / 1e6, engineEvents,
+                bareMessages);
     std::printf("backup_verification with=%.2fms without=%.2fms median per backup ratio=%.3f "
                 "(bare ODBC: BACKUP WITH CHECKSUM then RESTORE VERIFYONLY, against the BACKUP "
                 "alone); messages %d vs %d\n",

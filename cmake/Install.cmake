@@ -10,7 +10,7 @@ set(VESTREL_MAINTAINER "Vestrel developers <vestrel@example.invalid>"
 install(TARGETS vestrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES share/${VESTREL_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES share/${VESTREL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-foreach(size 16 32 48)
+foreach(size 16 22 24 32 48)
   install(FILES src/app/resources/icon-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
           RENAME vestrel.png)

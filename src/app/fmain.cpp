@@ -283,10 +283,13 @@ bool FMain::ShowStatus(const QString& text) {
 }
 
 namespace {
+// A picture for each size a notification area asks for (16, 22, 24 on X11 and most panels,
+// 32 and 48 on larger ones): QIcon takes the smallest that is not smaller than the slot, so
+// none is scaled up.
 QIcon iconFiles(const QString& pattern) {
     initResources();
     QIcon icon;
-    for (int size : {16, 32, 48})
+    for (int size : {16, 22, 24, 32, 48})
         icon.addFile(pattern.arg(size), QSize(size, size));
     return icon;
 }

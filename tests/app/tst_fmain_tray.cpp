@@ -65,6 +65,36 @@ private slots:
         }
     }
 
+    // The icon the tray gets has a picture drawn for each size notification areas ask for, in
+    // both variants: a host never scales a smaller one up.
+    void theTrayIconHasAPictureForEachSize_data() {
+        QTest::addColumn<bool>("warning");
+        QTest::addColumn<int>("size");
+        for (const bool warning : {false, true})
+            for (const int size : {16, 22, 24, 32, 48})
+                QTest::addRow("%s %d", warning ? "warning" : "normal", size) << warning << size;
+    }
+    void theTrayIconHasAPictureForEachSize() {
+        QFETCH(bool, warning);
+        QFETCH(int, size);
+        test::TempProgramFolder folder;
+        FMain form;
+        form.Form_Load();
+        const win::HWND hwnd = win::WindowHandle(&form);
+        if (warning)
+            form.BackupFailed(u"x"_s);
+        const QIcon shown =
+            win::IconFromHandle(win::NotifyIconInfo(hwnd, ClsIconTray::kIconId)->hIcon);
+        QVERIFY(shown.availableSizes().contains(QSize(size, size)));
+        const QImage drawn =
+            QImage(u":/vestrel/icon-%1%2.png"_s.arg(warning ? u"warning-"_s : QString()).arg(size))
+                .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QVERIFY(!drawn.isNull());
+        QCOMPARE(
+            shown.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+            drawn);
+    }
+
     void hidingShowingAndTheMenuChoices() {
         test::TempProgramFolder folder;
         FMain form;

@@ -22,6 +22,19 @@ for entry in "$SRC/share/io.github.vestrel.vestrel.desktop" "$SRC/share/autostar
 done
 grep -q '^X-GNOME-Autostart-Delay=[1-9][0-9]*$' "$SRC/share/autostart/vestrel.desktop" ||
   fail "the autostart entry has no start delay"
+# A desktop starts an autostart entry only while its TryExec= program exists: the shipped
+# entry names the installed program, the one `make autostart` writes names its program's path.
+grep -qx 'TryExec=vestrel' "$SRC/share/autostart/vestrel.desktop" ||
+  fail "the autostart entry has no TryExec=vestrel"
+made=$(mktemp -d)
+trap 'rm -rf "$made"' EXIT
+program="$made/a folder/vestrel"
+"$SRC/scripts/autostart-entry" "$program" >"$made/vestrel.desktop" || fail "autostart-entry failed"
+out=$(desktop-file-validate "$made/vestrel.desktop" 2>&1) || fail "the made autostart entry: $out"
+[ -z "$out" ] || fail "the made autostart entry: $out"
+grep -qxF "TryExec=$program" "$made/vestrel.desktop" || fail "the made entry's TryExec is not $program"
+grep -qxF "Exec=\"$program\"" "$made/vestrel.desktop" || fail "the made entry's Exec is not \"$program\""
+"$SRC/scripts/autostart-entry" "$made/a\$b/vestrel" >/dev/null 2>&1 && fail "autostart-entry took a path with \$"
 
 metainfo=$SRC/share/io.github.vestrel.vestrel.metainfo.xml
 appstreamcli validate --no-net --pedantic "$metainfo" || fail "appstreamcli validate"

@@ -49,7 +49,7 @@ has() { # <mode> <path>
 has -rwxr-xr-x usr/bin/vestrel
 has -rw-r--r-- usr/share/applications/io.github.vestrel.vestrel.desktop
 has -rw-r--r-- usr/share/metainfo/io.github.vestrel.vestrel.metainfo.xml
-for size in 16 32 48; do has -rw-r--r-- "usr/share/icons/hicolor/${size}x$size/apps/vestrel.png"; done
+for size in 16 22 24 32 48; do has -rw-r--r-- "usr/share/icons/hicolor/${size}x$size/apps/vestrel.png"; done
 has -rw-r--r-- usr/share/icons/hicolor/scalable/apps/vestrel.svg
 has -rw-r--r-- usr/share/man/man1/vestrel.1.gz
 has -rw-r--r-- usr/share/doc/vestrel/copyright

@@ -63,8 +63,10 @@ log_count_is() { [ "$(log_count "$1")" -eq "$2" ]; }
 # The stand-in (STANDIN_EXE) prints "port N" when it listens, "paused N" or "stalled N" at
 # --pause-at or --stall-at; a line on its input lets a paused backup go on.
 standin_start() {
-  local word
-  coproc STANDIN { exec "$STANDIN_EXE" "$@"; }
+  local word err=/dev/null
+  # Its line on standard error (where it listens, what it accepts) goes beside the test's files.
+  [ -n "${WORK:-}" ] && err=$WORK/standin.stderr
+  coproc STANDIN { exec "$STANDIN_EXE" "$@" 2>>"$err"; }
   standin_pid=$STANDIN_PID
   exec {standin_out}<&"${STANDIN[0]}" {standin_in}>&"${STANDIN[1]}"
   read -r -t 10 word port <&"$standin_out" && [ "$word" = port ] || fail "the stand-in did not start"

@@ -2,12 +2,19 @@
 
 #include "support/tds/media.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QVariant>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
+#include <cstring>
+#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,6 +22,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -35,8 +43,14 @@ enum : quint16 {
     kDoneMore = 0x0001,
     kDoneError = 0x0002,
     kDoneCount = 0x0010,
-    kDoneAttn = 0x0020
+    kDoneAttn = 0x0020,
 };
+// DONE's CurCmd: the statement's token, as SQL Server's own TDS test server names them
+// (0xC1 SELECT). No Microsoft text gives one for BACKUP or RESTORE, nor for the DONE of a
+// login or of an attention acknowledgement: those carry 0.
+enum : quint16 { kCmdNone = 0x0000, kCmdSelect = 0x00C1 };
+// The first session id SQL Server gives a user connection (1-50 are its own).
+constexpr quint16 kFirstUserSpid = 51;
 
 qint64 NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -96,13 +110,13 @@ public:
         U16(quint16(body.data.size()));
         data += body.data;
     }
-    void Done(quint16 status, quint32 rows = 0) {
+    void Done(quint16 status, quint16 command = kCmdNone, quint32 rows = 0) {
         U8(0xFD);
         U16(status);
-        U16(0xC1); // current command: nothing in particular
-        U32(rows); // row count, valid with DONE_COUNT
+        U16(command);
+        U32(rows);
         if (!tds71)
-            U32(0);
+            U32(0); // the high half of 7.2's 8-byte count
     }
     // COLMETADATA: every column nullable, no user type.
     void ColMetadata(const QList<Column>& columns) {
@@ -186,6 +200,31 @@ public:
         U16(quint16(body.data.size()));
         data += body.data;
     }
+    // ENVCHANGE 7, the SQL collation: B_VARBYTE new value, empty old value.
+    void CollationChange(const QByteArray& collation) {
+        U8(0xE3);
+        U16(quint16(1 + 1 + collation.size() + 1));
+        U8(7);
+        U8(quint8(collation.size()));
+        data += collation;
+        U8(0);
+    }
+    // A result set of one unnamed int column and one row: COLMETADATA, ROW.
+    void IntRow(qint32 value) {
+        U8(0x81); // COLMETADATA
+        U16(1);
+        if (tds71)
+            U16(0); // UserType
+        else
+            U32(0);
+        U16(0x0000); // Flags: not nullable
+        U8(0x26);    // INTNTYPE
+        U8(4);
+        BVarchar(QString()); // no column name
+        U8(0xD1);            // ROW
+        U8(4);
+        U32(quint32(value));
+    }
     void LoginAck() {
         Tokens body;
         body.U8(1);
@@ -206,6 +245,25 @@ public:
     QByteArray data;
 };
 
+// Windows' error for a backup device that cannot be opened: 3 when its folder is missing;
+// else 2 for a file to read that is not there, 5 for a file that may not be written.
+QString OpenError(const QString& path, bool writing) {
+    if (!QFileInfo(path).absoluteDir().exists())
+        return u"3(The system cannot find the path specified.)"_s;
+    return writing ? u"5(Access is denied.)"_s : u"2(The system cannot find the file specified.)"_s;
+}
+
+// The 3014 text: SQL Server's MB/sec is the pages' 8 KB each, in MB of 1,048,576 bytes, over
+// the seconds it reports (three decimals, at least 0.001).
+QString BackupProcessed(int pages, qint64 elapsedNs) {
+    const double seconds = std::max(0.001, std::round(double(elapsedNs) / 1e6) / 1e3);
+    const double mbPerSecond = pages * 8192.0 / 1048576.0 / seconds;
+    return u"BACKUP DATABASE successfully processed %1 pages in %2 seconds (%3 MB/sec)."_s
+        .arg(pages)
+        .arg(seconds, 0, 'f', 3)
+        .arg(mbPerSecond, 0, 'f', 3);
+}
+
 QString Utf16At(const QByteArray& p, int offset, int chars) {
     if (offset < 0 || chars < 0 || offset + 2 * chars > p.size())
         return {};
@@ -223,6 +281,7 @@ struct TdsStandin::State {
     int listenFd = -1;
     int wakePipe[2] = {-1, -1};
     quint16 port = 0;
+    QString listenError;
     std::thread acceptor;
 
     mutable std::mutex mutex;
@@ -239,6 +298,14 @@ struct TdsStandin::State {
     QList<VerifyStatement> verifies;
     QList<qint64> progressSent;
     QList<int> attentions;
+    // Each connection's session id and the id of the next packet of the reply it is sending;
+    // an entry is used only by its connection's thread.
+    struct Peer {
+        quint16 spid = 0;
+        quint8 packetId = 1;
+    };
+    std::map<int, Peer> peers;
+    quint16 nextSpid = kFirstUserSpid;
     std::unique_ptr<TdsTlsLayer> tls; // between each client and Serve unless NotSupported
 
     void Accept() {
@@ -262,6 +329,7 @@ struct TdsStandin::State {
             if (plain < 0)
                 continue;
             clientFds.push_back(plain);
+            peers[plain] = Peer{nextSpid++, 1};
             connections.emplace_back([this, plain] { Serve(plain); });
         }
     }
@@ -286,9 +354,15 @@ struct TdsStandin::State {
         }
     }
 
-    // Sends reply bytes at once; `last` marks the end of the reply.
-    static bool Send(int fd, const QByteArray& data, bool last) {
+    // Sends reply bytes at once; `last` marks the end of the reply. Every packet header carries
+    // the connection's session id; the packets of one reply are numbered from 1 (modulo 256).
+    bool Send(int fd, const QByteArray& data, bool last) {
         constexpr int kMax = 4096 - 8;
+        Peer* peer = nullptr;
+        {
+            std::lock_guard lock(mutex);
+            peer = &peers[fd];
+        }
         qsizetype offset = 0;
         do {
             const qsizetype chunk = std::min<qsizetype>(kMax, data.size() - offset);
@@ -298,7 +372,10 @@ struct TdsStandin::State {
             packet.append(char(eom ? 0x01 : 0x00));
             packet.append(char((chunk + 8) >> 8));
             packet.append(char((chunk + 8) & 0xff));
-            packet.append("\x00\x00\x01\x00", 4);
+            packet.append(char(peer->spid >> 8));
+            packet.append(char(peer->spid & 0xff));
+            packet.append(char(eom ? std::exchange(peer->packetId, quint8(1)) : peer->packetId++));
+            packet.append('\x00'); // window
             packet.append(data.constData() + offset, chunk);
             if (send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL) != packet.size())
                 return false;
@@ -321,9 +398,7 @@ struct TdsStandin::State {
             else if (type == kAttention) {
                 // Nothing runs any more: only the acknowledgement.
                 RecordAttention(-1);
-                Tokens t = Reply();
-                t.Done(kDoneAttn);
-                keep = Send(fd, t.data, true);
+                keep = Acknowledge(fd);
             } else {
                 Tokens t = Reply();
                 t.Done(kDoneFinal);
@@ -334,6 +409,7 @@ struct TdsStandin::State {
         }
         std::lock_guard lock(mutex);
         std::erase(clientFds, fd);
+        peers.erase(fd);
         shutdown(fd, SHUT_RDWR);
         close(fd);
     }
@@ -377,13 +453,21 @@ struct TdsStandin::State {
             return false;
         }
         Tokens t = Reply();
-        if (login.password != script.password) {
+        if (login.password != script.password ||
+            (!script.user.isEmpty() && login.user != script.user)) {
             t.Message(true, 18456, 14, u"Login failed for user '%1'."_s.arg(login.user));
             t.Done(kDoneError);
             return Send(fd, t.data, true);
         }
+        // SQL Server's answer to a login, in its order: the database, the collation, the
+        // language with their messages, LOGINACK, the packet size.
+        const QString database = login.database.isEmpty() ? u"master"_s : login.database;
+        t.EnvChange(1, database, u"master"_s);
+        t.Message(false, 5701, 10, u"Changed database context to '%1'."_s.arg(database));
+        t.CollationChange(QByteArray("\x09\x04\xd0\x00\x34", 5)); // SQL_Latin1_General_CP1_CI_AS
+        t.EnvChange(2, u"us_english"_s, QString());
+        t.Message(false, 5703, 10, u"Changed language setting to us_english."_s);
         t.LoginAck();
-        t.EnvChange(1, login.database.isEmpty() ? u"master"_s : login.database, u"master"_s);
         t.EnvChange(4, u"4096"_s, u"4096"_s);
         t.Done(kDoneFinal);
         return Send(fd, t.data, true);
@@ -406,6 +490,14 @@ struct TdsStandin::State {
             return RunVerifyOnly(fd, text);
         if (IsHeaderOnly(text))
             return RunHeaderOnly(fd, text);
+        static const QRegularExpression selectNumber(u"^\\s*SELECT\\s+(-?\\d{1,9})\\s*;?\\s*$"_s,
+                                                     QRegularExpression::CaseInsensitiveOption);
+        if (const QRegularExpressionMatch m = selectNumber.match(text); m.hasMatch()) {
+            Tokens t = Reply();
+            t.IntRow(m.captured(1).toInt());
+            t.Done(kDoneCount, kCmdSelect, 1);
+            return Send(fd, t.data, true);
+        }
         Tokens t = Reply();
         t.Done(kDoneFinal);
         return Send(fd, t.data, true);
@@ -543,10 +635,11 @@ struct TdsStandin::State {
         *attention = false;
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
         for (;;) {
-            const int left =
-                int(std::max<qint64>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            until - std::chrono::steady_clock::now())
-                                            .count()));
+            // Rounded up: a wait cut down to whole milliseconds would not wait at all for a
+            // delay of 1 ms.
+            const int left = int(std::max<qint64>(0, std::chrono::ceil<std::chrono::milliseconds>(
+                                                         until - std::chrono::steady_clock::now())
+                                                         .count()));
             pollfd p = {fd, POLLIN, 0};
             const int ready = poll(&p, 1, left);
             if (ready < 0 && errno == EINTR)
@@ -572,14 +665,23 @@ struct TdsStandin::State {
         }
     }
 
-    // The answer to an ATTENTION that stopped a BACKUP: SQL Server's abort messages for the
-    // statement, then the acknowledgement, a DONE with DONE_ATTN that ends the reply. The
-    // media keeps the set it was writing unfinished (no set line, no end marker).
+    // The answer to an ATTENTION that stopped a BACKUP: the statement's response ends with its
+    // abort messages and a final DONE with the error bit, then the acknowledgement, a DONE with
+    // DONE_ATTN, follows as a message of its own (MS-TDS: the client reads the interrupted
+    // response to its end, then waits for the acknowledgement). The same when nothing had been
+    // sent yet. The media keeps the set it was writing unfinished (no set line, no end marker).
     bool Aborted(int fd, const QString& terminating) {
         Tokens t = Reply();
         t.Message(true, 3204, 16, u"The backup or restore was aborted."_s);
         t.Message(true, 3013, 16, terminating);
-        t.Done(kDoneError | kDoneMore);
+        t.Done(kDoneError);
+        if (!Send(fd, t.data, true))
+            return false;
+        return Acknowledge(fd);
+    }
+
+    bool Acknowledge(int fd) {
+        Tokens t = Reply();
         t.Done(kDoneAttn);
         return Send(fd, t.data, true);
     }
@@ -594,6 +696,8 @@ struct TdsStandin::State {
     }
 
     bool RunBackup(int fd, const QString& text) {
+        QElapsedTimer elapsed;
+        elapsed.start();
         const QString terminating = u"BACKUP DATABASE is terminating abnormally."_s;
         BackupStatement statement;
         ParseError parseError;
@@ -619,10 +723,9 @@ struct TdsStandin::State {
         for (const QString& disk : statement.disks) {
             auto file = std::make_unique<QFile>(disk);
             if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
-                return Fail(fd,
-                            {{3201, u"Cannot open backup device '%1'. Operating system error "
-                                    u"3(The system cannot find the path specified.)."_s.arg(disk)},
-                             {3013, terminating}});
+                return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system error "
+                                        u"%2."_s.arg(disk, OpenError(disk, true))},
+                                 {3013, terminating}});
             files.push_back(std::move(file));
         }
         for (size_t i = 0; i < files.size(); ++i) {
@@ -697,9 +800,7 @@ struct TdsStandin::State {
             t.Done(kDoneFinal);
             return Send(fd, t.data, true);
         }
-        t.Message(false, 3014, 0,
-                  u"BACKUP DATABASE successfully processed %1 pages in 0.010 seconds (1.000 "
-                  u"MB/sec)."_s.arg(pages + 1));
+        t.Message(false, 3014, 0, BackupProcessed(pages + 1, elapsed.nsecsElapsed()));
         t.Done(kDoneFinal);
         return Send(fd, t.data, true);
     }
@@ -722,8 +823,7 @@ struct TdsStandin::State {
         for (const QString& disk : statement.disks) {
             if (!QFile::exists(disk))
                 return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
-                                        u"error 2(The system cannot find the file "
-                                        u"specified.)."_s.arg(disk)},
+                                        u"error %2."_s.arg(disk, OpenError(disk, false))},
                                  {3013, terminating}});
             const media::Media found = media::ReadFile(disk);
             if (!found.isMedia)
@@ -831,7 +931,7 @@ struct TdsStandin::State {
             t.Row(columns,
                   {QVariant(), QVariant(), 1 /* database */, QVariant(), 0, set.position,
                    102 /* a disk named by its path */, QVariant(), u"STANDIN"_s, set.database});
-        t.Done(kDoneCount, quint32(sets.size()));
+        t.Done(kDoneCount, kCmdNone, quint32(sets.size()));
         return Send(fd, t.data, true);
     }
 };
@@ -846,10 +946,16 @@ TdsStandin::TdsStandin(StandinScript script) : state_(std::make_unique<State>())
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(state_->script.port);
+    const int one = 1;
+    setsockopt(state_->listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (bind(state_->listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(state_->listenFd, 16) != 0)
-        qFatal("stand-in: cannot listen on 127.0.0.1");
+        listen(state_->listenFd, 16) != 0) {
+        if (state_->script.port == 0)
+            qFatal("stand-in: cannot listen on 127.0.0.1");
+        state_->listenError = QString::fromLocal8Bit(strerror(errno));
+        return; // a port that is taken: ListenError() says why
+    }
     socklen_t length = sizeof address;
     getsockname(state_->listenFd, reinterpret_cast<sockaddr*>(&address), &length);
     state_->port = ntohs(address.sin_port);
@@ -866,7 +972,8 @@ TdsStandin::~TdsStandin() {
     }
     const char wake = 1;
     [[maybe_unused]] const ssize_t n = write(state_->wakePipe[1], &wake, 1);
-    state_->acceptor.join();
+    if (state_->acceptor.joinable())
+        state_->acceptor.join();
     std::vector<std::thread> connections;
     {
         std::lock_guard lock(state_->mutex);
@@ -877,6 +984,10 @@ TdsStandin::~TdsStandin() {
     close(state_->listenFd);
     close(state_->wakePipe[0]);
     close(state_->wakePipe[1]);
+}
+
+QString TdsStandin::ListenError() const {
+    return state_->listenError;
 }
 
 quint16 TdsStandin::Port() const {

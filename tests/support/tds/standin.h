@@ -12,7 +12,9 @@ namespace vestrel::test {
 
 // How the stand-in behaves; set before the client connects.
 struct StandinScript {
-    QString password = QStringLiteral("secret"); // every login name is accepted with it
+    QString user;                                // the one login name accepted; empty: any
+    QString password = QStringLiteral("secret"); // the login's password
+    quint16 port = 0;                            // on 127.0.0.1; 0: one the system chooses
     QStringList databases;                       // those that exist; empty = any name exists
     bool loginNeverAnswers = false;              // read the login and never reply
     bool failAt40Percent = false;                // 3202 + 3013 after "32 percent processed."
@@ -42,7 +44,8 @@ struct SeenLogin {
     QString app;
 };
 
-// A TDS 7.4 server on 127.0.0.1 with an ephemeral port, on its own threads. It answers a
+// A TDS 7.4 server on 127.0.0.1 (an ephemeral port unless the script names one), on its own
+// threads. It answers a
 // BACKUP DATABASE by writing the media files it names (support/tds/media.h) with SQL Server's
 // rules for media sets and its messages, and RESTORE VERIFYONLY by checking them.
 class TdsStandin {
@@ -52,6 +55,7 @@ public:
     TdsStandin(const TdsStandin&) = delete;
     TdsStandin& operator=(const TdsStandin&) = delete;
 
+    QString ListenError() const; // why the script's port could not be taken; empty when listening
     quint16 Port() const;
     QString ServerName() const; // "127.0.0.1,<port>"
 

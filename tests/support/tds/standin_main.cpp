@@ -1,62 +1,163 @@
-// The TDS stand-in as a program of its own, for the demo and the end-to-end run: it listens
-// on 127.0.0.1, prints "port N" on a line of its own and serves until it is stopped.
-// With --pause-at N the first backup is held after its "N percent processed." message: the
-// program prints "paused N" and goes on when a line arrives on its standard input.
-// --encryption off|on|none chooses the answer to the client's PRELOGIN ENCRYPTION: "off" (the
-// default, as SQL Server: the login inside TLS, the rest plain), "on" (the whole session
-// inside TLS, as with "Force Encryption") or "none" (no certificate, nothing encrypted).
-// --play 2000 answers as SQL Server 2000 (TDS 7.1, no CHECKSUM); --damage truncate|flip
-// damages every backup set after writing it; --end no-3014|bare-error ends every backup
-// without its completion message, or with a DONE(ERROR) and no ERROR token.
-// With --stall-at N every backup stops answering after that message, as a hung server would:
-// the program prints "stalled N" and holds the connection open, sending nothing, until it
-// is stopped.
+// The TDS stand-in as a program of its own, for trying Vestrel without a SQL Server, the demo
+// and the end-to-end run. It listens on 127.0.0.1 and serves until it is stopped. Its first
+// line on standard output is "port N" (the scripts read it); standard error gets one line
+// saying where it listens and which login it accepts. `tds_standin --help` lists the options.
 // Test code only; it is never installed.
 #include "support/tds/standin.h"
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+using vestrel::test::StandinEncryption;
+using vestrel::test::StandinScript;
+
+namespace {
+
+struct Option {
+    const char* name;
+    const char* value; // what the option takes, as --help shows it
+    const char* help;
+    // Applies the value; false when it is not one the option takes.
+    std::function<bool(StandinScript&, const QString&)> apply;
+};
+
+bool ToInt(const QString& text, int low, int high, int* out) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < low || value > high)
+        return false;
+    *out = value;
+    return true;
+}
+
+const std::vector<Option>& Options() {
+    static const std::vector<Option> options = {
+        {"--port", "N", "listen on 127.0.0.1 port N (default: a free port the system chooses)",
+         [](StandinScript& s, const QString& v) {
+             int port = 0;
+             return ToInt(v, 1, 65535, &port) && (s.port = quint16(port), true);
+         }},
+        {"--user", "NAME", "accept only this login name (default: any name)",
+         [](StandinScript& s, const QString& v) { return !v.isEmpty() && (s.user = v, true); }},
+        {"--password", "TEXT", "the login's password (default: secret)",
+         [](StandinScript& s, const QString& v) { return s.password = v, true; }},
+        {"--encryption", "off|on|none",
+         "answer to the client's PRELOGIN: off (default, as SQL Server: the login inside TLS, "
+         "the rest plain), on (the whole session in TLS, as \"Force Encryption\"), none (no "
+         "certificate, nothing encrypted)",
+         [](StandinScript& s, const QString& v) {
+             if (v == "off"_L1)
+                 s.encryption = StandinEncryption::Off;
+             else if (v == "on"_L1)
+                 s.encryption = StandinEncryption::On;
+             else if (v == "none"_L1)
+                 s.encryption = StandinEncryption::NotSupported;
+             else
+                 return false;
+             return true;
+         }},
+        {"--play", "2000", "answer as SQL Server 2000 (8.00.2039: TDS 7.1, no CHECKSUM)",
+         [](StandinScript& s, const QString& v) {
+             return v == "2000"_L1 && (s.sqlServer2000 = true, true);
+         }},
+        {"--delay-ms", "N", "wait N ms before each progress message (default 0)",
+         [](StandinScript& s, const QString& v) {
+             return ToInt(v, 0, 3600000, &s.progressDelayMs);
+         }},
+        {"--pause-at", "PERCENT",
+         "hold the first backup after that progress message, print \"paused PERCENT\" and go on "
+         "when a line arrives on standard input",
+         [](StandinScript& s, const QString& v) { return ToInt(v, 0, 100, &s.pauseAtPercent); }},
+        {"--stall-at", "PERCENT",
+         "after that progress message every backup stops answering, as a hung server: prints "
+         "\"stalled PERCENT\" and holds the connection open, sending nothing",
+         [](StandinScript& s, const QString& v) { return ToInt(v, 0, 100, &s.stallAtPercent); }},
+        {"--damage", "truncate|flip", "damage every backup set on disk after writing it",
+         [](StandinScript& s, const QString& v) {
+             if (v == "truncate"_L1)
+                 s.damageWrittenSet = StandinScript::Damage::Truncate;
+             else if (v == "flip"_L1)
+                 s.damageWrittenSet = StandinScript::Damage::FlipByte;
+             else
+                 return false;
+             return true;
+         }},
+        {"--end", "no-3014|bare-error",
+         "end every backup without its completion message, or with a DONE(ERROR) and no ERROR "
+         "token",
+         [](StandinScript& s, const QString& v) {
+             s.omitFinalMessage = v == "no-3014"_L1;
+             s.errorWithoutMessage = v == "bare-error"_L1;
+             return s.omitFinalMessage || s.errorWithoutMessage;
+         }},
+    };
+    return options;
+}
+
+void Usage(FILE* to) {
+    std::fprintf(to, "Usage: tds_standin [OPTION VALUE]...\n"
+                     "A small TDS server on 127.0.0.1 that answers BACKUP DATABASE and RESTORE "
+                     "VERIFYONLY the way SQL Server does,\nfor trying Vestrel and for its tests. "
+                     "It is not SQL Server: it writes backup files of its own format.\n"
+                     "Prints \"port N\" on standard output once it listens.\n\n");
+    for (const Option& option : Options()) {
+        const std::string left = std::string(option.name) + ' ' + option.value;
+        std::fprintf(to, "  %-32s %s\n", left.c_str(), option.help);
+    }
+    std::fprintf(to, "  %-32s %s\n", "--help", "show this and exit");
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    vestrel::test::StandinScript script;
+    StandinScript script;
     const QStringList args = QCoreApplication::arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--password"))
-            script.password = args[i + 1];
-        else if (args[i] == QLatin1String("--delay-ms"))
-            script.progressDelayMs = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--pause-at"))
-            script.pauseAtPercent = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--encryption")) {
-            const QString mode = args[i + 1];
-            if (mode == QLatin1String("on"))
-                script.encryption = vestrel::test::StandinEncryption::On;
-            else if (mode == QLatin1String("none"))
-                script.encryption = vestrel::test::StandinEncryption::NotSupported;
-            else if (mode != QLatin1String("off")) {
-                std::fprintf(stderr, "tds_standin: --encryption takes off, on or none\n");
-                return 2;
-            }
-        } else if (args[i] == QLatin1String("--play"))
-            script.sqlServer2000 = args[i + 1] == QLatin1String("2000");
-        else if (args[i] == QLatin1String("--damage"))
-            script.damageWrittenSet = args[i + 1] == QLatin1String("truncate")
-                                          ? vestrel::test::StandinScript::Damage::Truncate
-                                          : vestrel::test::StandinScript::Damage::FlipByte;
-        else if (args[i] == QLatin1String("--end")) {
-            script.omitFinalMessage = args[i + 1] == QLatin1String("no-3014");
-            script.errorWithoutMessage = args[i + 1] == QLatin1String("bare-error");
-        } else if (args[i] == QLatin1String("--stall-at"))
-            script.stallAtPercent = args[i + 1].toInt();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == "--help"_L1 || args[i] == "-h"_L1) {
+            Usage(stdout);
+            return 0;
+        }
+        const auto option = std::find_if(Options().begin(), Options().end(), [&](const Option& o) {
+            return args[i] == QLatin1StringView(o.name);
+        });
+        if (option == Options().end()) {
+            std::fprintf(stderr, "tds_standin: unknown option %s\n", qPrintable(args[i]));
+            Usage(stderr);
+            return 2;
+        }
+        if (i + 1 >= args.size() || !option->apply(script, args[i + 1])) {
+            std::fprintf(stderr, "tds_standin: %s takes %s\n", option->name, option->value);
+            return 2;
+        }
+        ++i;
     }
     vestrel::test::TdsStandin standin(script);
+    if (!standin.ListenError().isEmpty()) {
+        std::fprintf(stderr, "tds_standin: cannot listen on 127.0.0.1,%u: %s\n",
+                     unsigned(script.port), qPrintable(standin.ListenError()));
+        return 1;
+    }
     std::printf("port %u\n", static_cast<unsigned>(standin.Port()));
     std::fflush(stdout);
+    const char* encryption = script.encryption == StandinEncryption::On    ? "the whole session"
+                             : script.encryption == StandinEncryption::Off ? "the login"
+                                                                           : "nothing";
+    std::fprintf(stderr,
+                 "tds_standin: listening on 127.0.0.1,%u (Nome Server: 127.0.0.1,%u); accepts "
+                 "%s%s%s with password '%s'; encrypts %s; not SQL Server, a test stand-in\n",
+                 unsigned(standin.Port()), unsigned(standin.Port()),
+                 script.user.isEmpty() ? "any login name" : "the login '",
+                 script.user.isEmpty() ? "" : qPrintable(script.user),
+                 script.user.isEmpty() ? "" : "'", qPrintable(script.password), encryption);
     if (script.pauseAtPercent >= 0) {
         // Lives as long as the process; the stand-in outlives it.
         std::thread([&standin, percent = script.pauseAtPercent] {
