@@ -10,7 +10,9 @@
 // without its completion message, or with a DONE(ERROR) and no ERROR token.
 // With --stall-at N every backup stops answering after that message, as a hung server would:
 // the program prints "stalled N" and holds the connection open, sending nothing, until it
-// is stopped.
+// is stopped. --file-owner UID:GID writes and reads the backup files as that account (as
+// SQL Server on Linux does as mssql; needs root), --file-root DIR in a file system of its own
+// rooted there (as a server in a container).
 // Test code only; it is never installed.
 #include "support/tds/standin.h"
 
@@ -53,6 +55,11 @@ int main(int argc, char* argv[]) {
             script.errorWithoutMessage = args[i + 1] == QLatin1String("bare-error");
         } else if (args[i] == QLatin1String("--stall-at"))
             script.stallAtPercent = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--file-owner")) {
+            script.fileUid = args[i + 1].section(QLatin1Char(':'), 0, 0).toInt();
+            script.fileGid = args[i + 1].section(QLatin1Char(':'), 1, 1).toInt();
+        } else if (args[i] == QLatin1String("--file-root"))
+            script.fileRoot = args[i + 1];
     }
     vestrel::test::TdsStandin standin(script);
     std::printf("port %u\n", static_cast<unsigned>(standin.Port()));

@@ -42,5 +42,9 @@ bool ParseBackup(const QString& text, BackupStatement* out, QString* near);
 bool ParseBackup(const QString& text, BackupStatement* out, ParseError* error);
 // Parses RESTORE VERIFYONLY FROM DISK = ... [, DISK = ...] [WITH option [, ...]].
 bool ParseVerifyOnly(const QString& text, VerifyStatement* out, ParseError* error);
+// True when `text` is a RESTORE LABELONLY statement.
+bool IsLabelOnly(const QString& text);
+// Parses RESTORE LABELONLY FROM DISK = ... [WITH option [, ...]].
+bool ParseLabelOnly(const QString& text, VerifyStatement* out, ParseError* error);
 
 } // namespace vestrel::test
