@@ -116,6 +116,7 @@ void FMain::RunBackup() {
         JobLog(QStringLiteral("Nome Database : ") + Settings.sInitialCatalog);
         JobLog(QStringLiteral("File : ") + file);
         JobLog(kRule);
+        CheckBackupFileName(file);
 
         server = std::make_unique<SQLServer>();
         runningServer_ = server.get();
@@ -133,15 +134,16 @@ void FMain::RunBackup() {
         backup->SetEvents(&backupEvents_);
         backup->Database = Settings.sInitialCatalog;
         target = std::make_unique<BackupTarget>(file, ServerIsThisMachine(Settings.sDataSource));
+        target->Prepare([&server](const QString& path) { return server->FindsFile(path); });
+        for (const QString& note : target->notes())
+            JobLog(note);
         backup->Files = FileListEntry(target->serverPath());
-        // A file we cannot replace ourselves (a remote server's own disk) is written anew by
-        // the server, so it holds the newest backup alone instead of a growing pile whose
+        // Every file the server writes holds this backup alone, never a growing pile whose
         // first, oldest set a plain RESTORE brings back.
-        backup->FormatMedia = !target->local();
+        backup->FormatMedia = true;
         DoEvents();
         stopIfCancelled();
 
-        target->Prepare();
         {
             BusyPointer busy;
             backup->SQLBackup(*server);

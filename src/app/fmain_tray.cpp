@@ -3,6 +3,9 @@
 #include "app/mbackup.h"
 #include "platform/clock.h"
 #include "platform/gui/winapi.h"
+#include "platform/regional.h"
+
+#include <utility>
 
 namespace vestrel {
 
@@ -30,6 +33,7 @@ void FMain::BackupFailed(const QString& description) {
     if (automaticJob_)
         lastStart_.Failed(Now());
     failureShown_ = true;
+    stallShown_ = false;
     if (!icontray)
         return;
     icontray->ChangeIcon(trayWarningIcon_);
@@ -38,6 +42,8 @@ void FMain::BackupFailed(const QString& description) {
 }
 
 void FMain::BackupSucceeded() {
+    if (std::exchange(stallShown_, false) && !failureShown_ && icontray)
+        icontray->ChangeIcon(trayIcon_);
     if (!failureShown_)
         return;
     failureShown_ = false;
@@ -46,6 +52,26 @@ void FMain::BackupSucceeded() {
     icontray->ChangeIcon(trayIcon_);
     icontray->Notify(QStringLiteral("Il backup \u00e8 di nuovo riuscito."),
                      QStringLiteral("Backup eseguito"), std::int32_t(win::NIIF_INFO));
+}
+
+// A backup is never cut short for being slow; a server that has gone quiet for good is
+// still something the user must hear of.
+void FMain::BackupStalled(const QDateTime& since) {
+    stallShown_ = true;
+    if (!icontray)
+        return;
+    icontray->ChangeIcon(trayWarningIcon_);
+    icontray->Notify(QStringLiteral("Il server non segnala avanzamenti del backup dalle %1 del "
+                                    "%2. Il backup non viene interrotto.")
+                         .arg(TimeText(since), DateText(since)),
+                     QStringLiteral("Backup in attesa del server"),
+                     std::int32_t(win::NIIF_WARNING));
+}
+
+void FMain::BackupResumed() {
+    if (!std::exchange(stallShown_, false) || !icontray)
+        return;
+    icontray->ChangeIcon(failureShown_ ? trayWarningIcon_ : trayIcon_);
 }
 
 void FMain::CmdNascondi_Click() {

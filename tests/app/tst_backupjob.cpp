@@ -9,11 +9,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vestrel;
 using namespace Qt::StringLiterals;
@@ -111,7 +115,8 @@ private slots:
         // The server verified the file it wrote, beside the old one, before it took its place.
         QCOMPARE(job.standin.Verifies().size(), 1);
         QCOMPARE(job.standin.Verifies().first().disks, QStringList{file + u".vestrel-new"_s});
-        QVERIFY(!job.standin.Backups().first().format);
+        // Anew, never appended to whatever a file of that name held.
+        QVERIFY(job.standin.Backups().first().format && job.standin.Backups().first().init);
         QCOMPARE(QDir(job.folder.path()).entryList({u"Sales.bak*"_s}, QDir::Files),
                  QStringList{u"Sales.bak"_s});
         QCOMPARE(Settings.sDataSource, job.standin.ServerName());
@@ -273,6 +278,153 @@ private slots:
         QCOMPARE(written.sets.size(), 1);
         QVERIFY(written.complete && written.sets.first().intact);
         QCOMPARE(job.standin.Verifies().last().file, 1);
+    }
+
+    // Where this program's user and the server's account see the folder differently, a
+    // backup is made all the same: beside the old one and renamed where that can be done,
+    // otherwise the file itself, anew, with one log line a run saying so and why.
+    void eachFolderSetUp_data() {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<QByteArray>("why"); // empty: written beside and renamed
+        QTest::newRow("the user in the server's group, 2770") << u"group"_s << QByteArray();
+        QTest::newRow("a folder only the server writes, 0755")
+            << u"server only"_s << "non pu\xc3\xb2 creare file nella cartella"_ba;
+        QTest::newRow("a shared sticky folder, 1777") << u"sticky"_s << "ha lo sticky bit"_ba;
+        QTest::newRow("the server in a container on this machine")
+            << u"container"_s << "scrive in un file system suo"_ba;
+    }
+    void eachFolderSetUp() {
+        QFETCH(QString, setUp);
+        QFETCH(QByteArray, why);
+        if (::geteuid() != 0)
+            QSKIP("acting as the server's account and as another user needs root");
+        constexpr int server = 64001; // the server's account, as mssql
+        constexpr int user = 64002;   // the user this program runs as
+        QTemporaryDir container;      // the server's own file system
+        StandinScript script;
+        script.fileUid = server;
+        script.fileGid = server;
+        if (setUp == u"container"_s)
+            script.fileRoot = container.path();
+        Job job(script);
+        const QByteArray programFolder = QFile::encodeName(job.folder.path());
+        QVERIFY(::chown(programFolder.constData(), user, user) == 0);
+        QVERIFY(::chmod(programFolder.constData(), 0755) == 0);
+        const QString dir = job.folder.file(u"backup"_s);
+        const QString file = dir + u"/Sales.bak"_s;
+        QVERIFY(QDir().mkpath(dir));
+        const QByteArray folder = QFile::encodeName(dir);
+        if (setUp == u"group"_s) {
+            QVERIFY(::chown(folder.constData(), server, server) == 0);
+            QVERIFY(::chmod(folder.constData(), 02770) == 0);
+        } else if (setUp == u"server only"_s) {
+            QVERIFY(::chown(folder.constData(), server, server) == 0);
+            QVERIFY(::chmod(folder.constData(), 0755) == 0);
+        } else if (setUp == u"sticky"_s) {
+            QVERIFY(::chmod(folder.constData(), 01777) == 0);
+        } else {
+            QVERIFY(::chown(folder.constData(), user, user) == 0);
+            const QByteArray inside = QFile::encodeName(container.path() + dir);
+            QVERIFY(QDir().mkpath(container.path() + dir));
+            QVERIFY(::chmod(QFile::encodeName(container.path()).constData(), 0755) == 0);
+            QVERIFY(::chown(inside.constData(), server, server) == 0);
+        }
+        job.form.TxtPath->setText(file);
+        for (int run = 0; run < 2; ++run) {
+            test::ActAsUser as(user, user, setUp == u"group"_s ? QList<int>{server} : QList<int>{});
+            QVERIFY(as.ok());
+            job.clock.advanceSeconds(3600);
+            job.form.CmdBackup->click();
+            QVERIFY2(job.log().last() == " ", job.log().last().constData());
+        }
+        const QByteArray note = "Il backup viene scritto direttamente nel file " + file.toUtf8();
+        int notes = 0;
+        for (const QByteArray& line : job.log()) {
+            if (!line.startsWith(note))
+                continue;
+            ++notes;
+            QVERIFY2(line.contains(why) && line.contains("Per conservarlo: "), line.constData());
+        }
+        QCOMPARE(notes, why.isEmpty() ? 0 : 2);
+        QCOMPARE(job.standin.Backups().size(), 2);
+        for (const test::BackupStatement& statement : job.standin.Backups()) {
+            QCOMPARE(statement.disks, QStringList{why.isEmpty() ? file + u".vestrel-new"_s : file});
+            QVERIFY(statement.format && statement.init);
+        }
+        const QString written = setUp == u"container"_s ? container.path() + file : file;
+        const test::media::Media media = test::media::ReadFile(written);
+        QCOMPARE(media.sets.size(), 1);
+        QVERIFY(media.complete && media.sets.first().intact);
+        QCOMPARE(QFileInfo(written).ownerId(), uint(server));
+        // Nothing else is left, neither here nor in the server's file system.
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 setUp == u"container"_s ? QStringList() : QStringList{u"Sales.bak"_s});
+        QCOMPARE(QDir(QFileInfo(written).path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{u"Sales.bak"_s});
+    }
+
+    // A link planted where the lock file goes is not followed: the file it points to stays as
+    // it was, and the lock is taken in the program's own folder instead.
+    void aLinkAtTheLockIsNotFollowed() {
+        Job job;
+        const QString file = job.folder.file(u"Sales.bak"_s);
+        const QString victim = job.folder.file(u"victim.txt"_s);
+        {
+            QFile target(victim);
+            QVERIFY(target.open(QIODevice::WriteOnly));
+            target.write("not the lock's");
+        }
+        QVERIFY(QFile::link(victim, file + u".vestrel-lock"_s));
+        job.form.CmdBackup->click();
+        QVERIFY2(job.log().last() == " ", job.log().last().constData());
+        QCOMPARE(read(victim), "not the lock's"_ba);
+        QVERIFY(QFileInfo(file + u".vestrel-lock"_s).isSymLink());
+        QVERIFY(test::media::ReadFile(file).complete);
+    }
+
+    // A temporary file of an earlier run that cannot be removed does not stop the next run,
+    // and a verified backup that cannot be put in place is named in the log.
+    void leftoversAndAFailedReplace() {
+        Job job;
+        const QString file = job.folder.file(u"Sales.bak"_s);
+        QVERIFY(QDir().mkpath(file + u".vestrel-new/in the way"_s));
+        job.form.CmdBackup->click();
+        QVERIFY2(job.log().last() == " ", job.log().last().constData());
+        QCOMPARE(job.standin.Backups().last().disks, QStringList{file + u".vestrel-new2"_s});
+        QVERIFY(job.log().contains("Impossibile eliminare il file " + file.toUtf8() +
+                                   ".vestrel-new di un backup precedente (Directory not "
+                                   "empty): il backup viene scritto accanto con un altro nome."));
+        QVERIFY(test::media::ReadFile(file).complete);
+
+        // The old file's place is taken by a folder: the verified backup stays beside.
+        QVERIFY(QFile::remove(file));
+        QVERIFY(QDir().mkpath(file + u"/in the way"_s));
+        job.clock.advanceSeconds(3600);
+        job.form.CmdBackup->click();
+        const QByteArray last = job.log().last();
+        QVERIFY2(last.startsWith("Errore Impossibile sostituire il file " + file.toUtf8() +
+                                 " con il backup verificato: ") &&
+                     last.endsWith(". Il backup verificato \xc3\xa8 nel file " + file.toUtf8() +
+                                   ".vestrel-new2."),
+                 last.constData());
+        QVERIFY(test::media::ReadFile(file + u".vestrel-new2"_s).complete);
+    }
+
+    // A file name config.ini could not keep whole is refused at the run: the next start would
+    // read it back as another file's name.
+    void aFileNameTooLongToKeep() {
+        Job job;
+        const QString file = job.folder.file(QString(255, u'x'));
+        job.form.TxtPath->setText(file);
+        job.form.CmdBackup->click();
+        const QList<QByteArray> log = job.log();
+        QCOMPARE(log.mid(0, 8), job.startBlock(file));
+        QCOMPARE(log.size(), 9);
+        QVERIFY2(log.last().startsWith("Errore Nome del file di backup troppo lungo: il valore "
+                                       "di \"FileName\" \xc3\xa8 troppo lungo (") &&
+                     log.last().endsWith(" Scegliere un nome pi\xc3\xb9 corto."),
+                 log.last().constData());
+        QVERIFY(job.standin.Logins().isEmpty());
     }
 
     void namesReachTheServerQuoted() {
