@@ -7,6 +7,7 @@
 #include <QSysInfo>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -76,8 +77,10 @@ public:
         lookup->waiter = QAbstractEventDispatcher::instance();
         LookUp(lookup, host);
         const QDeadlineTimer deadline(timeoutMs);
-        QObject context;
-        QTimer::singleShot(timeoutMs, &context, [] {}); // wakes the wait at the deadline
+        // Wakes the wait at the deadline; armed again when it woke it a little early.
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
         for (;;) {
             {
                 const std::lock_guard lock(lookup->mutex);
@@ -91,6 +94,8 @@ public:
                     *timedOut = true;
                 break;
             }
+            if (!wake.isActive())
+                wake.start(int(std::max<qint64>(1, deadline.remainingTime())));
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         const std::lock_guard lock(lookup->mutex);

@@ -1,6 +1,7 @@
 // The backup job of the real main window against the TDS stand-in.
 #include "app/fmain.h"
 #include "app/mbackup.h"
+#include "platform/hostnetwork.h"
 #include "support/fixtures.h"
 #include "support/tds/media.h"
 #include "support/tds/standin.h"
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +67,26 @@ struct Job {
                 "File : " + file.toUtf8(),
                 kRule};
     }
+};
+
+// A resolver that takes 30 s over every name, as one whose DNS servers do not answer; like
+// the system's, it gives up when told to stop.
+class SlowResolver final : public IHostNetwork {
+public:
+    QString HostName() const override { return u"office-pc"_s; }
+    QList<QHostAddress> OwnAddresses() const override { return {}; }
+    QList<QHostAddress> Resolve(const QString&, int timeoutMs, const std::function<bool()>& stop,
+                                bool* timedOut) override {
+        asked = true;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < std::min(timeoutMs, 30000) && !(stop && stop()))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (timedOut)
+            *timedOut = clock.elapsed() >= timeoutMs;
+        return {};
+    }
+    bool asked = false;
 };
 
 QList<QByteArray> progressLines() {
@@ -484,8 +506,9 @@ private slots:
         // "answers": the stand-in holds the backup after 32 % and, once released, stops it at
         // the ATTENTION (or acknowledges it after the end when it comes that late); "stalls": it
         // stops after 32 % and never answers again; "login": it never answers the login (the job
-        // would wait out its 15 s login timeout).
-        for (const QString& server : {u"answers"_s, u"stalls"_s, u"login"_s}) {
+        // would wait out its 15 s login timeout); "lookup": the server's name takes the
+        // resolver 30 s.
+        for (const QString& server : {u"answers"_s, u"stalls"_s, u"login"_s, u"lookup"_s}) {
             QTest::addRow("Chiudi, %s", qPrintable(server)) << server << false;
             QTest::addRow("session end, %s", qPrintable(server)) << server << true;
         }
@@ -498,7 +521,14 @@ private slots:
         StandinScript script;
         (stalls ? script.stallAtPercent : script.pauseAtPercent) = 32;
         script.loginNeverAnswers = login;
+        const bool lookup = server == u"lookup"_s;
+        SlowResolver resolver;
+        std::optional<ScopedSeam<IHostNetwork>> slow;
+        if (lookup)
+            slow.emplace(HostNetworkSeam(), &resolver);
         Job job(script);
+        if (lookup)
+            job.form.txtSrv->setText(u"sql.slow.test,%1"_s.arg(job.standin.Port()));
         const QString file = job.folder.file(u"Sales.bak"_s);
         QFile old(file);
         QVERIFY(old.open(QIODevice::WriteOnly));
@@ -511,7 +541,8 @@ private slots:
         connect(&poll, &QTimer::timeout, &job.form, [&] {
             // Once the window has shown 32 %: what the server sent after the cancel request is
             // not reported.
-            const bool ready = login ? !job.standin.Logins().isEmpty()
+            const bool ready = lookup  ? resolver.asked
+                               : login ? !job.standin.Logins().isEmpty()
                                : stalls
                                    ? job.standin.WaitStalled(0) && job.form.PgBar->value() == 32
                                    : job.standin.WaitPaused(0) && job.form.PgBar->value() == 32;
@@ -552,7 +583,9 @@ private slots:
             log[errorLine] = "Errore " + why;
         }
         QList<QByteArray> expected = job.startBlock(file);
-        if (!login)
+        if (lookup)
+            expected[2] = "Nome Server : " + job.form.txtSrv->text().toUtf8();
+        if (!login && !lookup)
             expected += progressLines().mid(0, 3);
         expected += "Errore " + why;
         if (!sessionEnds)
