@@ -202,8 +202,14 @@ void BackupTarget::Decide(const ServerFinds& serverFinds) {
                      grantFolder);
         return;
     }
-    const bool found = !thisMachine_ || !serverFinds || serverFinds(moved);
+    bool found = true;
     std::error_code ignored;
+    try {
+        found = !thisMachine_ || !serverFinds || serverFinds(moved);
+    } catch (...) {
+        removeFile(moved, ignored); // the question failed (a lost connection, a cancel)
+        throw;
+    }
     removeFile(moved, ignored);
     if (!found) {
         WriteInPlace(u"il server non trova i file di questo computer nella cartella %1: scrive "

@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <winsock2.h> // before anything that may bring in windows.h
+#include <ws2tcpip.h>
+#endif
 #include "platform/hostnetwork.h"
 
 #include <QAbstractEventDispatcher>
@@ -11,10 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
+#ifndef _WIN32
 #include <netdb.h>
 #include <sys/socket.h>
 #endif
