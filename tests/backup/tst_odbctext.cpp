@@ -102,7 +102,7 @@ void TestOdbcText::aLookedUpAddressStandsForTheHost() {
     QCOMPARE(odbc::ConnectionString(u"FreeTDS"_s, u"db\\inst,1500"_s, u"sa"_s, u"p"_s, false,
                                     u"10.0.0.5"_s),
              u"Driver={FreeTDS};APP=Vestrel;Server={10.0.0.5\\inst};Port=1500;TDS_Version=7.4;"
-             u"UID={sa};PWD=p;"_s);
+             u"UID={sa};PWD={p};"_s);
     QVERIFY(odbc::LoginNeedsName(QString(), true));     // Kerberos: a ticket for the name
     QVERIFY(!odbc::LoginNeedsName(u"DOM\\me"_s, true)); // NTLM
     QVERIFY(!odbc::LoginNeedsName(u"sa"_s, false));
