@@ -178,11 +178,22 @@ void BackupTarget::Decide(const ServerFinds& serverFinds) {
     const QString grantFolder =
         u"concedere all'utente %1 di creare e rinominare file nella cartella, per esempio "
         u"sudo setfacl -m u:%1:rwx %2"_s.arg(user, folder);
+    // The names beside it (the longest: the probe's, ".vestrel-" + 10 digits + "-r") must fit
+    // in a folder entry.
+    constexpr qsizetype kLongestSuffix = 21;
+    constexpr qsizetype kNameMax = 255;
+    if (QFile::encodeName(QFileInfo(file_).fileName()).size() + kLongestSuffix > kNameMax) {
+        WriteInPlace(
+            u"il nome del file \u00e8 troppo lungo per scriverne un altro accanto"_s,
+            u"scegliere un nome di file di al massimo %1 byte"_s.arg(kNameMax - kLongestSuffix));
+        return;
+    }
     // A file of our own, made, renamed and removed again: what the job will do with the
     // server's backup. Its name is new each time, so nothing of anyone else's is touched.
     const QString probe =
         file_ + u".vestrel-"_s +
-        QString::number(QRandomGenerator::global()->generate64() & 0xFFFFFFFFFFull, 16);
+        QString::number(QRandomGenerator::global()->generate64() & 0xFFFFFFFFFFull, 16)
+            .rightJustified(10, u'0');
     QFile made(probe);
     if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         WriteInPlace(u"questo programma non pu\u00f2 creare file nella cartella %1 (%2)"_s.arg(

@@ -214,7 +214,7 @@ private slots:
             QVERIFY(target.lockPath().startsWith(state.path() + u"/vestrel-lock-"_s));
             QVERIFY(QFile::exists(target.lockPath()));
             QVERIFY(!target.local());
-            QVERIFY(target.notes().first().contains(u"non pu\u00f2 creare file"_s));
+            QVERIFY(target.notes().first().contains(u"il nome del file \u00e8 troppo lungo"_s));
             // Another run on the same file finds the same lock.
             BackupTarget second(file, true);
             QVERIFY_THROWS_EXCEPTION(Error, second.Prepare());
