@@ -632,6 +632,14 @@ bool SQLServer::FindsFile(const QString& path) {
     const QString statement = odbc::LabelStatement(path);
     Impl* impl = impl_.get();
     auto found = std::make_shared<bool>(true);
+    // A question the server answers at once: one that goes unanswered for minutes is a server
+    // that stopped answering, and the run fails rather than waiting for ever.
+    QObject limit;
+    QTimer::singleShot(kFindsFileLimitMs, &limit, [this, path] {
+        Cancel(u"The server did not answer within %1 minutes whether it finds the file %2."_s
+                   .arg(kFindsFileLimitMs / 60000)
+                   .arg(path));
+    });
     impl->Run([impl, statement, found](const Post&) {
         QList<DiagRecord> refusals;
         impl->Execute(

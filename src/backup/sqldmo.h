@@ -42,7 +42,9 @@ public:
     // label): false when it answers that nothing is there, as a server in a file system of its
     // own (a container) does for this machine's files. Throws vestrel::Error when the
     // connection fails.
+    // Throws also when the server has not answered within kFindsFileLimitMs.
     bool FindsFile(const QString& path);
+    static constexpr int kFindsFileLimitMs = 5 * 60 * 1000;
 
     // Stops the work of this connection, from the calling thread while Connect or SQLBackup
     // waits (a handler of an event it delivers), or between calls. The running statement is
