@@ -102,7 +102,12 @@ void BackupTarget::Prepare(const ServerFinds& serverFinds) {
     if (prepared_)
         return;
     if (!seen_) {
-        if (!thisMachine_)
+        if (file_.startsWith(u"\\\\"_s) || file_.startsWith(u"//"_s))
+            WriteInPlace(u"questo computer non pu\u00f2 aprire la cartella condivisa con quel "
+                         u"nome"_s,
+                         u"eseguire il backup da un computer che apre la cartella con lo stesso "
+                         u"nome del server (Windows)"_s);
+        else if (!thisMachine_)
             WriteInPlace(u"il file \u00e8 sui dischi del server, che questo computer non vede"_s,
                          u"scegliere una cartella condivisa (\\\\computer\\cartella\\...) in cui "
                          u"il server possa scrivere"_s);
