@@ -128,6 +128,11 @@ public:
     // The last backup that wholly succeeded (verified and in place), this run's or one the
     // state file remembers; "Ultimo Backup eseguito" and the tray tip show it.
     const LastGoodBackup& LastGood() const { return lastGood_; }
+    // The server has not reported progress for a long while (the backup goes on waiting):
+    // the warning icon and a balloon saying since when, until its next message.
+    void BackupStalled(const QDateTime& since);
+    void BackupResumed();
+    bool StallShown() const { return stallShown_; }
     // Stops a running job: it ends on its error path with "Errore " + reason, within the
     // engine's grace time whatever the server does. Nothing happens when no job runs.
     void CancelBackup(const QString& reason);
@@ -189,6 +194,8 @@ private:
         void WaitStarted() override;
         void WaitEnded() override;
         void Subscribed(Backup* backup) override { form_.oBackupEvent = backup; }
+        void Stalled(const QDateTime& since) override { form_.BackupStalled(since); }
+        void Resumed() override { form_.BackupResumed(); }
 
     private:
         FMain& form_;
@@ -198,6 +205,7 @@ private:
     QString cancelReason_; // why the running job was told to stop
     RepeatGuard lastStart_;
     bool sessionEnding_ = false;
+    bool stallShown_ = false; // the warning icon stands for a server that went quiet
     bool inTick_ = false;
     bool tickAgain_ = false;    // a tick came while one ran: look again when it is done
     bool automaticJob_ = false; // the running job was started by the timer

@@ -71,6 +71,16 @@ void FMain::SaveSettings() {
     // Every key is written, in the table's order, also after a failure; the user hears of the
     // failures once, at the end. A missing file has said so on every write already.
     QStringList reasons;
+    // A value the file could not give back whole is refused, and with it the whole save: no
+    // setting is ever cut on its way through config.ini.
+    for (const SettingEntry& entry : SettingsTable())
+        if (const QString why = TooLongToKeep(entry, SettingText(entry)); !why.isEmpty())
+            reasons.append(why);
+    if (!reasons.isEmpty()) {
+        MsgBox(u"Impossibile salvare le impostazioni nel file "_s + oIni.IniFileName() + u": "_s +
+               reasons.join(u"; "_s) + u". Nessuna impostazione \u00e8 stata salvata."_s);
+        return;
+    }
     for (const SettingEntry& entry : SettingsTable()) {
         // What the window does not show stays in the file as the user wrote it.
         if (!entry.InWindow())

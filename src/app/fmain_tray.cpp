@@ -7,6 +7,7 @@
 #include "scheduler/schedule.h"
 
 #include <QLabel>
+#include <utility>
 
 namespace vestrel {
 
@@ -41,6 +42,7 @@ void FMain::BackupFailed(const QString& description) {
     if (automaticJob_)
         lastStart_.Failed(Now());
     failureShown_ = true;
+    stallShown_ = false;
     if (!icontray)
         return;
     icontray->ChangeIcon(trayWarningIcon_);
@@ -50,6 +52,8 @@ void FMain::BackupFailed(const QString& description) {
 
 void FMain::BackupSucceeded() {
     missedShown_ = false;
+    if (std::exchange(stallShown_, false) && !failureShown_ && icontray)
+        icontray->ChangeIcon(trayIcon_);
     if (!failureShown_)
         return;
     failureShown_ = false;
@@ -113,6 +117,26 @@ void FMain::CheckMissedBackup() {
         text += u" I backup automatici sono disabilitati."_s;
     icontray->ChangeIcon(trayWarningIcon_);
     icontray->Notify(text, u"Backup mancato"_s, std::int32_t(win::NIIF_WARNING));
+}
+
+// A backup is never cut short for being slow; a server that has gone quiet for good is
+// still something the user must hear of.
+void FMain::BackupStalled(const QDateTime& since) {
+    stallShown_ = true;
+    if (!icontray)
+        return;
+    icontray->ChangeIcon(trayWarningIcon_);
+    icontray->Notify(QStringLiteral("Il server non segnala avanzamenti del backup dalle %1 del "
+                                    "%2. Il backup non viene interrotto.")
+                         .arg(TimeText(since), DateText(since)),
+                     QStringLiteral("Backup in attesa del server"),
+                     std::int32_t(win::NIIF_WARNING));
+}
+
+void FMain::BackupResumed() {
+    if (!std::exchange(stallShown_, false) || !icontray)
+        return;
+    icontray->ChangeIcon(failureShown_ ? trayWarningIcon_ : trayIcon_);
 }
 
 void FMain::CmdNascondi_Click() {

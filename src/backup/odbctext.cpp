@@ -68,9 +68,15 @@ static QString FreeTdsValue(const QString& value, const QString& what) {
     return value;
 }
 
+bool LoginNeedsName(const QString& login, bool loginSecure) {
+    return loginSecure && !login.contains(u'\\');
+}
+
 QString ConnectionString(const QString& driver, const QString& server, const QString& login,
-                         const QString& password, bool loginSecure) {
-    const ServerAddress address = ParseServerName(server);
+                         const QString& password, bool loginSecure, const QString& resolved) {
+    ServerAddress address = ParseServerName(server);
+    if (!resolved.isEmpty())
+        address.host = resolved;
     QString hostAndInstance = address.host;
     if (!address.instance.isEmpty())
         hostAndInstance += u'\\' + address.instance;
@@ -189,6 +195,10 @@ QString BackupStatement(const QString& database, const QStringList& files,
     if (options.checksum)
         statement += u", CHECKSUM"_s;
     return statement;
+}
+
+QString LabelStatement(const QString& file) {
+    return u"RESTORE LABELONLY FROM "_s + Disks({file});
 }
 
 QString VerifyStatement(const QStringList& files, int position, bool checksum) {

@@ -30,8 +30,13 @@ ServerAddress ParseServerName(const QString& server);
 QString BraceValue(const QString& value);
 
 // Throws vestrel::Error for a login or password FreeTDS cannot be given.
+// `address`, when given, stands for the server name's host: the driver then looks nothing up.
 QString ConnectionString(const QString& driver, const QString& server, const QString& login,
-                         const QString& password, bool loginSecure);
+                         const QString& password, bool loginSecure,
+                         const QString& address = QString());
+// True when the login needs the server's name, not an address of it: FreeTDS's Kerberos login
+// (integrated security without a DOMAIN\user) asks for a ticket for the name.
+bool LoginNeedsName(const QString& login, bool loginSecure);
 
 // "[" + name with "]" doubled + "]"; throws vestrel::Error for a NUL.
 QString QuoteIdentifier(const QString& name);
@@ -56,6 +61,8 @@ struct BackupOptions {
 };
 QString BackupStatement(const QString& database, const QStringList& files,
                         const BackupOptions& options = {});
+// Reads the media label of one file (RESTORE LABELONLY).
+QString LabelStatement(const QString& file);
 // Verifies backup set `position` of the media the files hold.
 QString VerifyStatement(const QStringList& files, int position, bool checksum);
 // The backup set's position from the server's "Processed N pages for database 'x', file 'y' on

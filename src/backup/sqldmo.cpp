@@ -1,9 +1,13 @@
 #include "backup/sqldmo.h"
 
 #include "backup/odbctext.h"
+#include "platform/clock.h"
 #include "platform/error.h"
+#include "platform/hostnetwork.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QObject>
 #include <QThread>
 #include <QTimer>
@@ -288,6 +292,21 @@ public:
 
     bool Abandoned() const { return abandoned_; }
 
+    // Calling thread: looks a name up, handling events meanwhile; a Cancel ends the wait and
+    // throws.
+    QList<QHostAddress> Resolve(const QString& host, int timeoutMs, bool* timedOut) {
+        if (cancelled_)
+            throw Error(cancelReason_);
+        QObject context;
+        QObject* const outer = std::exchange(waiting_, &context);
+        const QList<QHostAddress> found = HostNetworkSeam().get().Resolve(
+            host, timeoutMs, [this] { return giveUp_ || cancelled_; }, timedOut);
+        waiting_ = outer;
+        if (cancelled_)
+            throw Error(cancelReason_);
+        return found;
+    }
+
     // Worker thread only from here on.
     void Connect(const QString& connectionString, int loginTimeout, const QString& server) {
         Disconnect();
@@ -376,8 +395,11 @@ public:
     // Sends the statement and turns every message into a call posted back; drains the
     // results to the end because freeing the statement early aborts the backup. `what` names
     // the statement in a failure that comes without the server's own words.
+    // With `refusals`, the server's errors are handed back there instead of thrown (a lost
+    // connection and a cancel still throw).
     void Execute(const QString& statement, const QString& what,
-                 const std::function<void(const DiagRecord&)>& onInfo) {
+                 const std::function<void(const DiagRecord&)>& onInfo,
+                 QList<DiagRecord>* refusals = nullptr) {
         if (!connected_)
             throw Error(u"Not connected to a server."_s);
         SQLHSTMT stmt = nullptr;
@@ -457,6 +479,10 @@ public:
         if (linkLost)
             throw Error(Describe(errors, QString()) +
                         u" The connection to the server was lost during the backup."_s);
+        if (!errors.isEmpty() && refusals) {
+            *refusals = errors;
+            return;
+        }
         if (!errors.isEmpty())
             throw Error(Describe(errors, QString()));
         if (errorWithoutRecord)
@@ -586,13 +612,62 @@ void SQLServer::Connect(const QString& server, const QString& login, const QStri
         const QString registered = ChooseDriver(nullptr);
         return registered.isEmpty() ? odbc::KnownDrivers().first() : registered;
     }();
-    const QString connectionString =
-        odbc::ConnectionString(driver, server, login, password, LoginSecure);
-    const int timeout = LoginTimeout;
+    // The driver looks a name up itself, however long the system's resolver takes: the name
+    // is looked up here instead, within the login timeout, and the driver given the address.
+    // A Kerberos login needs the name itself; its lookup here at least bounds the first one.
     Impl* impl = impl_.get();
+    QElapsedTimer clock;
+    clock.start();
+    QString resolved;
+    const QString host = odbc::ParseServerName(server).host;
+    if (!host.isEmpty() && QHostAddress(host).isNull()) {
+        const int limitMs = LoginTimeout > 0 ? LoginTimeout * 1000 : kDefaultLookupMs;
+        bool timedOut = false;
+        const QList<QHostAddress> found = impl->Resolve(host, limitMs, &timedOut);
+        if (found.isEmpty() && timedOut)
+            throw Error(u"Login timeout expired: the name %1 was not resolved within %2 seconds."_s
+                            .arg(host)
+                            .arg(limitMs / 1000));
+        if (found.isEmpty())
+            throw Error(u"Unknown host machine name."_s);
+        if (!odbc::LoginNeedsName(login, LoginSecure))
+            resolved = found.first().toString();
+    }
+    const QString connectionString =
+        odbc::ConnectionString(driver, server, login, password, LoginSecure, resolved);
+    // What the lookup took is taken from the login's time.
+    const int timeout =
+        LoginTimeout > 0 ? std::max(1, LoginTimeout - int(clock.elapsed() / 1000)) : 0;
     impl->Run([impl, connectionString, timeout, server](const Post&) {
         impl->Connect(connectionString, timeout, server);
     });
+}
+
+bool SQLServer::FindsFile(const QString& path) {
+    const QString statement = odbc::LabelStatement(path);
+    Impl* impl = impl_.get();
+    auto found = std::make_shared<bool>(true);
+    // A question the server answers at once: one that goes unanswered for minutes is a server
+    // that stopped answering, and the run fails rather than waiting for ever.
+    QObject limit;
+    QTimer::singleShot(kFindsFileLimitMs, &limit, [this, path] {
+        Cancel(u"The server did not answer within %1 minutes whether it finds the file %2."_s
+                   .arg(kFindsFileLimitMs / 60000)
+                   .arg(path));
+    });
+    impl->Run([impl, statement, found](const Post&) {
+        QList<DiagRecord> refusals;
+        impl->Execute(
+            statement, u"RESTORE LABELONLY"_s, [](const DiagRecord&) {}, &refusals);
+        // "Cannot open backup device '...'. Operating system error 2(The system cannot find
+        // the file specified.)." (3: the path); any other answer (not a backup, access denied)
+        // comes from a file that is there.
+        for (const DiagRecord& record : refusals)
+            if (record.native == 3201 &&
+                (record.text.contains(u"error 2("_s) || record.text.contains(u"error 3("_s)))
+                *found = false;
+    });
+    return *found;
 }
 
 Backup::Backup() : sink_(std::make_shared<IBackupEvents*>(nullptr)) {}
@@ -616,6 +691,45 @@ bool IsBackupCompletion(const DiagRecord& record) {
 
 } // namespace
 
+int Backup::DefaultStallWarningMs() {
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("VESTREL_STALL_WARNING_SECONDS", &ok);
+    return ok && seconds > 0 ? seconds * 1000 : 30 * 60 * 1000;
+}
+
+namespace {
+
+// Notices a server that has sent nothing for a while, on the calling thread: every message
+// restarts the wait; when it runs out the sink hears Stalled, and Resumed with the next one.
+class StallWatch {
+public:
+    StallWatch(int intervalMs, std::shared_ptr<IBackupEvents*> sink) : sink_(std::move(sink)) {
+        timer_.setSingleShot(true);
+        timer_.setInterval(intervalMs);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            stalled_ = true;
+            if (*sink_)
+                (*sink_)->Stalled(last_);
+        });
+    }
+    void Heard() {
+        last_ = Now();
+        timer_.start();
+        if (!std::exchange(stalled_, false))
+            return;
+        if (*sink_)
+            (*sink_)->Resumed();
+    }
+
+private:
+    std::shared_ptr<IBackupEvents*> sink_;
+    QTimer timer_;
+    QDateTime last_;
+    bool stalled_ = false;
+};
+
+} // namespace
+
 void Backup::SQLBackup(SQLServer& server) {
     const QStringList files = odbc::ParseFiles(Files);
     const QString database = odbc::QuoteIdentifier(Database);
@@ -629,12 +743,18 @@ void Backup::SQLBackup(SQLServer& server) {
     const std::shared_ptr<std::atomic<bool>> written = written_;
     *written = false;
     SQLServer::Impl* impl = server.impl_.get();
-    impl->Run([impl, plain, withChecksum, files, database, sink, written](const Post& post) {
+    // Lives on this thread until Run returns: what is posted to it is delivered only while
+    // Run waits.
+    StallWatch watch(StallWarningMs, sink);
+    watch.Heard();
+    StallWatch* const heard = &watch;
+    impl->Run([impl, plain, withChecksum, files, database, sink, written, heard](const Post& post) {
         const bool checksum = impl->MajorVersion() >= odbc::kFirstVersionWithChecksum;
         QString completion;
         int position = 0;
         impl->Execute(checksum ? withChecksum : plain, u"BACKUP DATABASE"_s,
                       [&](const DiagRecord& record) {
+                          post([heard] { heard->Heard(); });
                           if (record.native == 3211) {
                               const int percent = std::clamp(LeadingNumber(record.text), 0, 100);
                               post([sink, text = record.text, percent] {
@@ -657,6 +777,7 @@ void Backup::SQLBackup(SQLServer& server) {
         try {
             impl->Execute(odbc::VerifyStatement(files, position, checksum), u"RESTORE VERIFYONLY"_s,
                           [&](const DiagRecord& record) {
+                              post([heard] { heard->Heard(); });
                               if (record.native == 3262)
                                   verified = record.text;
                           });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <atomic>
 #include <memory>
@@ -14,6 +15,11 @@ public:
     virtual void PercentComplete(const QString& Message, int Percent) = 0;
     virtual void NextMedia(const QString& Message) = 0;
     virtual void Complete(const QString& Message) = 0;
+    // The server has sent nothing for Backup::StallWarningMs during the backup or its
+    // verification; `since` is when it last did. The backup goes on waiting for it.
+    virtual void Stalled(const QDateTime& since) { Q_UNUSED(since); }
+    // A message has come again after Stalled.
+    virtual void Resumed() {}
 };
 
 class Backup;
@@ -26,11 +32,20 @@ public:
     SQLServer(const SQLServer&) = delete;
     SQLServer& operator=(const SQLServer&) = delete;
 
-    int LoginTimeout = 0;     // seconds; 0 leaves the driver's default
+    int LoginTimeout = 0; // seconds, the name's lookup included; 0 leaves the driver's default
+    static constexpr int kDefaultLookupMs = 15000; // the lookup's limit without a LoginTimeout
     bool LoginSecure = false; // integrated security instead of a SQL Server login
 
     // Returns only when connected; throws vestrel::Error with the server's description.
     void Connect(const QString& server, const QString& login, const QString& password);
+
+    // Whether the server finds a file at `path` (it opens it as a backup device and reads its
+    // label): false when it answers that nothing is there, as a server in a file system of its
+    // own (a container) does for this machine's files. Throws vestrel::Error when the
+    // connection fails.
+    // Throws also when the server has not answered within kFindsFileLimitMs.
+    bool FindsFile(const QString& path);
+    static constexpr int kFindsFileLimitMs = 5 * 60 * 1000;
 
     // Stops the work of this connection, from the calling thread while Connect or SQLBackup
     // waits (a handler of an event it delivers), or between calls. The running statement is
@@ -68,6 +83,10 @@ public:
     // Writes a new media header: the files hold this backup alone, whatever they held before
     // (SQL Server's default is to append another backup set to them).
     bool FormatMedia = false;
+    // How long the server may send nothing before Stalled is raised: 30 minutes, or the
+    // seconds in VESTREL_STALL_WARNING_SECONDS when that is set (for tests).
+    int StallWarningMs = DefaultStallWarningMs();
+    static int DefaultStallWarningMs();
 
     // Backs up the database (WITH CHECKSUM where the server has it, SQL Server 2005 and later),
     // then has the server verify the backup set it wrote (RESTORE VERIFYONLY). Returns only when

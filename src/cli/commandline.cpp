@@ -281,7 +281,18 @@ int Check(const QCommandLineParser& parser, const Options& options) {
         Say(QStringLiteral("Errore ") + error.description());
         return kExitConnection;
     }
-    const BackupTarget target(file, ServerIsThisMachine(Settings.sDataSource));
+    // The way the target will be written is decided as a backup decides it: by trying, in the
+    // target's folder and with the server.
+    BackupTarget target(file, ServerIsThisMachine(Settings.sDataSource));
+    try {
+        target.Prepare([&server](const QString& path) { return server.FindsFile(path); });
+    } catch (const TargetBusy& busy) {
+        Say(QStringLiteral("Errore ") + busy.description());
+        return kExitTargetInUse;
+    } catch (const Error& error) {
+        Say(QStringLiteral("Errore ") + error.description());
+        return kExitFailed;
+    }
     const QString version =
         server.VersionText().isEmpty() ? QStringLiteral("not given") : server.VersionText();
     const QString lines[] = {
@@ -301,14 +312,15 @@ int Check(const QCommandLineParser& parser, const Options& options) {
             ? QStringLiteral("target: written beside the old file (%1) and put in its place "
                              "once verified; the old file stays if the backup fails")
                   .arg(target.serverPath())
-            : QStringLiteral("target: written in place WITH FORMAT by the server (this machine "
-                             "does not see that file): the old backup is gone when the new "
-                             "one starts"),
+            : QStringLiteral("target: written in place WITH FORMAT, INIT by the server: the "
+                             "old backup is gone when the new one starts"),
         QStringLiteral("enabled hours: %1").arg(EnabledHours()),
         QStringLiteral("log: %1").arg(QDir::toNativeSeparators(LogFilePath())),
     };
     for (const QString& line : lines)
         std::printf("%s\n", qUtf8Printable(line));
+    for (const QString& note : target.notes())
+        std::printf("note: %s\n", qUtf8Printable(note));
     return kExitSucceeded;
 }
 

@@ -114,6 +114,7 @@ JobResult BackupJob::Run(const SettingsRecord& settings, const QString& file) {
         JobLog(LogRule());
         int copies = 1;
         try {
+            CheckBackupFileName(file);
             copies = CopiesToKeep(settings.sCopies);
         } catch (const Error& refused) {
             throw StepError(JobOutcome::SettingsRefused, refused.description());
@@ -136,15 +137,18 @@ JobResult BackupJob::Run(const SettingsRecord& settings, const QString& file) {
         front_.Subscribed(backup.get());
         backup->Database = settings.sInitialCatalog;
         target = std::make_unique<BackupTarget>(file, ServerIsThisMachine(settings.sDataSource));
+        // Locks the target and decides, by trying, whether the backup goes beside the old file
+        // or into the file itself; the server is asked whether it sees the same files.
+        target->Prepare([&server](const QString& path) { return server->FindsFile(path); });
+        for (const QString& note : target->notes())
+            JobLog(note);
         backup->Files = FileListEntry(target->serverPath());
-        // A file we cannot replace ourselves (a remote server's own disk) is written anew by
-        // the server, so it holds the newest backup alone instead of a growing pile whose
+        // Every file the server writes holds this backup alone, never a growing pile whose
         // first, oldest set a plain RESTORE brings back.
-        backup->FormatMedia = !target->local();
+        backup->FormatMedia = true;
         front_.Yield();
         stopIfCancelled();
 
-        target->Prepare();
         stage = JobOutcome::BackupFailed;
         Waiting(front_, [&] { backup->SQLBackup(*server); });
         stage = JobOutcome::Failed;

@@ -84,9 +84,22 @@ FileLock::Result FileLock::TryLock(const QString& owner, QString* why) {
     // A holder removes the file on release: a lock taken on a file that is gone by then is
     // no lock, so go again on the new one.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        // Never through a link, never truncating on open: what stands at the name may be
+        // someone else's file, and it is not ours to change until it proves to be ours.
+        const int fd =
+            ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
         if (fd < 0) {
-            *why = QString::fromLocal8Bit(std::strerror(errno));
+            *why = errno == ELOOP
+                       ? QStringLiteral("al suo posto c'\u00e8 un collegamento simbolico")
+                       : QString::fromLocal8Bit(std::strerror(errno));
+            return Result::Failed;
+        }
+        struct stat own {};
+        if (::fstat(fd, &own) != 0 || !S_ISREG(own.st_mode) || own.st_uid != ::geteuid() ||
+            own.st_nlink != 1) {
+            ::close(fd);
+            *why = QStringLiteral("al suo posto c'\u00e8 un file che non \u00e8 un file di blocco "
+                                  "di questo utente");
             return Result::Failed;
         }
         if (LockWhole(fd) != 0) {
@@ -105,7 +118,7 @@ FileLock::Result FileLock::TryLock(const QString& owner, QString* why) {
         }
         struct stat opened {};
         struct stat named {};
-        if (::fstat(fd, &opened) != 0 || ::stat(name.constData(), &named) != 0 ||
+        if (::fstat(fd, &opened) != 0 || ::lstat(name.constData(), &named) != 0 ||
             opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
             ::close(fd);
             continue;

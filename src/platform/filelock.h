@@ -17,7 +17,9 @@ public:
 
     enum class Result { Locked, Busy, Failed };
     // Takes the lock without waiting and writes `owner` into the file. Busy: someone else
-    // holds it, and *why says who (what the holder wrote); Failed: *why says what went wrong.
+    // holds it, and *why says who (what the holder wrote); Failed: *why says what went wrong,
+    // also when the name is a symbolic link or anything but a regular file of this user with
+    // one name (that is left as it is: opened without following links or truncating).
     Result TryLock(const QString& owner, QString* why);
     bool held() const { return held_; }
     QString path() const { return path_; }

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QString>
+#include <functional>
 
 namespace vestrel {
 
@@ -15,9 +16,14 @@ public:
     virtual QString HostName() const = 0;
     // Every address of this machine's interfaces (loopback, LAN, ...).
     virtual QList<QHostAddress> OwnAddresses() const = 0;
-    // The addresses a name stands for; none when it cannot be resolved within timeoutMs.
-    // The calling thread's events are handled while it waits.
-    virtual QList<QHostAddress> Resolve(const QString& name, int timeoutMs) = 0;
+    // The addresses a name stands for; none when it cannot be resolved within timeoutMs, or
+    // when `stop` (asked whenever the calling thread's events have been handled) says so;
+    // *timedOut, when given, says whether the time ran out. The calling thread's events are
+    // handled while it waits. A lookup given up on holds up nobody: not the caller, not the
+    // program's exit.
+    virtual QList<QHostAddress> Resolve(const QString& name, int timeoutMs,
+                                        const std::function<bool()>& stop = {},
+                                        bool* timedOut = nullptr) = 0;
 };
 
 // Defaults to the system's interfaces and resolver.

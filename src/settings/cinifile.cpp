@@ -124,14 +124,27 @@ QString CIniFile::GetValue(const QString& sSectionName, const QString& sKeyName,
     sCurSection = sSectionName;
     sCurKey = sKeyName;
     sCurDefault = sDefault;
-    return ReadCurrentValue();
+    return ReadCurrentValue(kValueBufferSize);
 }
 
-QString CIniFile::ReadCurrentValue() {
-    QByteArray buffer(kValueBufferSize, ' ');
+QString CIniFile::GetWholeValue(const QString& sSectionName, const QString& sKeyName,
+                                const QString& sDefault) {
+    sCurSection = sSectionName;
+    sCurKey = sKeyName;
+    sCurDefault = sDefault;
+    // A value that fills the buffer may have been cut: read again with a bigger one.
+    for (unsigned size = kValueBufferSize;; size *= 4) {
+        const QString value = ReadCurrentValue(size);
+        if (unsigned(ToSystemCodePage(value).size()) + 1 < size || size >= kListBufferSize * 128)
+            return value;
+    }
+}
+
+QString CIniFile::ReadCurrentValue(unsigned size) {
+    QByteArray buffer(size, ' ');
     const unsigned n = GetPrivateProfileStringA(
         ToSystemCodePage(sCurSection).constData(), ToSystemCodePage(sCurKey).constData(),
-        ToSystemCodePage(sCurDefault).constData(), buffer.data(), kValueBufferSize,
+        ToSystemCodePage(sCurDefault).constData(), buffer.data(), size,
         ToSystemCodePage(sIniPath).constData());
     return FromSystemCodePage(buffer.first(n));
 }

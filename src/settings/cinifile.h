@@ -41,9 +41,12 @@ public:
     void SetValue(const QString& sSectionName, const QString& sKeyName, const QString& sValue);
     // At most 254 characters of the value, or sDefault when the key or the file is missing.
     QString GetValue(const QString& sSectionName, const QString& sKeyName, const QString& sDefault);
+    // The whole value however long, or sDefault when the key or the file is missing.
+    QString GetWholeValue(const QString& sSectionName, const QString& sKeyName,
+                          const QString& sDefault);
 
 private:
-    QString ReadCurrentValue();
+    QString ReadCurrentValue(unsigned size);
     void WriteCurrentValue(QString value);
     QByteArray ReadKeyList();
     QByteArray ReadSectionList();

@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "platform/error.h"
+#include "platform/textfile.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -84,6 +85,25 @@ void ApplyStoredText(const SettingEntry& entry, const QString& text, SettingsRec
     }
 }
 
+QString TooLongToKeep(const SettingEntry& entry, const QString& text) {
+    if (entry.kind != SettingEntry::Kind::Text)
+        return {};
+    const qsizetype bytes = ToSystemCodePage(text).size();
+    if (bytes <= kMaxSettingBytes)
+        return {};
+    return u"il valore di \"%1\" \u00e8 troppo lungo (%2 byte, al massimo %3)"_s.arg(entry.key)
+        .arg(bytes)
+        .arg(kMaxSettingBytes);
+}
+
+void CheckBackupFileName(const QString& file) {
+    for (const SettingEntry& entry : SettingsTable())
+        if (entry.text == &SettingsRecord::sBackupFile)
+            if (const QString why = TooLongToKeep(entry, file); !why.isEmpty())
+                throw Error(u"Nome del file di backup troppo lungo: %1; config.ini non potrebbe "
+                            u"conservarlo intero. Scegliere un nome pi\u00f9 corto."_s.arg(why));
+}
+
 void LoadSettings(CIniFile& ini, SettingsRecord& settings, HourFlags& flags) {
     QList<const SettingEntry*> order;
     for (const SettingEntry& entry : SettingsTable())
@@ -92,7 +112,7 @@ void LoadSettings(CIniFile& ini, SettingsRecord& settings, HourFlags& flags) {
         return a->loadStep < b->loadStep;
     });
     for (const SettingEntry* entry : order)
-        ApplyStoredText(*entry, ini.GetValue(entry->section, entry->key, entry->defaultText),
+        ApplyStoredText(*entry, ini.GetWholeValue(entry->section, entry->key, entry->defaultText),
                         settings, flags);
 }
 

@@ -65,14 +65,25 @@ struct SettingEntry {
 // Every setting, in the order "&Salva" writes those the window shows.
 const QList<SettingEntry>& SettingsTable();
 
+// The longest value config.ini gives back whole: the value is read into 255 bytes of the
+// file's code page, its terminating NUL included.
+inline constexpr int kMaxSettingBytes = 254;
+// Why `text` cannot be kept as `entry`'s value in config.ini (it would be read back cut),
+// empty when it can.
+QString TooLongToKeep(const SettingEntry& entry, const QString& text);
+// Throws Error when the backup file name could not be kept in config.ini whole: the run
+// refuses a name the next start would read back as another file's.
+void CheckBackupFileName(const QString& file);
+
 // Puts a stored text into the record or the hour flags. Throws Error for a Boolean that is
 // no Boolean.
 void ApplyStoredText(const SettingEntry& entry, const QString& text, SettingsRecord& settings,
                      HourFlags& flags);
 
-// Fills the record and the hour flags from the file, key by key. A missing file or key gives the
-// default. An "Integrated Security" text that is no Boolean throws and ends the load there: the
-// four values read before it are set, the file name and the hour flags are left alone.
+// Fills the record and the hour flags from the file, key by key, each value whole (however
+// long: a value too long to keep is refused where it is used, never cut). A missing file or
+// key gives the default. An "Integrated Security" text that is no Boolean throws and ends the load
+// there: the four values read before it are set, the file name and the hour flags are left alone.
 void LoadSettings(CIniFile& ini, SettingsRecord& settings, HourFlags& flags);
 
 // The program's settings for the whole run: the one INI object over config.ini, the settings

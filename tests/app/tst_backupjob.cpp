@@ -1,6 +1,7 @@
 // The backup job of the real main window against the TDS stand-in.
 #include "app/fmain.h"
 #include "app/mbackup.h"
+#include "platform/hostnetwork.h"
 #include "support/fixtures.h"
 #include "support/tds/media.h"
 #include "support/tds/standin.h"
@@ -9,11 +10,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vestrel;
 using namespace Qt::StringLiterals;
@@ -61,6 +67,26 @@ struct Job {
                 "File : " + file.toUtf8(),
                 kRule};
     }
+};
+
+// A resolver that takes 30 s over every name, as one whose DNS servers do not answer; like
+// the system's, it gives up when told to stop.
+class SlowResolver final : public IHostNetwork {
+public:
+    QString HostName() const override { return u"office-pc"_s; }
+    QList<QHostAddress> OwnAddresses() const override { return {}; }
+    QList<QHostAddress> Resolve(const QString&, int timeoutMs, const std::function<bool()>& stop,
+                                bool* timedOut) override {
+        asked = true;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < std::min(timeoutMs, 30000) && !(stop && stop()))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (timedOut)
+            *timedOut = clock.elapsed() >= timeoutMs;
+        return {};
+    }
+    bool asked = false;
 };
 
 QList<QByteArray> progressLines() {
@@ -111,7 +137,8 @@ private slots:
         // The server verified the file it wrote, beside the old one, before it took its place.
         QCOMPARE(job.standin.Verifies().size(), 1);
         QCOMPARE(job.standin.Verifies().first().disks, QStringList{file + u".vestrel-new"_s});
-        QVERIFY(!job.standin.Backups().first().format);
+        // Anew, never appended to whatever a file of that name held.
+        QVERIFY(job.standin.Backups().first().format && job.standin.Backups().first().init);
         QCOMPARE(QDir(job.folder.path()).entryList({u"Sales.bak*"_s}, QDir::Files),
                  QStringList{u"Sales.bak"_s});
         QCOMPARE(Settings.sDataSource, job.standin.ServerName());
@@ -275,6 +302,153 @@ private slots:
         QCOMPARE(job.standin.Verifies().last().file, 1);
     }
 
+    // Where this program's user and the server's account see the folder differently, a
+    // backup is made all the same: beside the old one and renamed where that can be done,
+    // otherwise the file itself, anew, with one log line a run saying so and why.
+    void eachFolderSetUp_data() {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<QByteArray>("why"); // empty: written beside and renamed
+        QTest::newRow("the user in the server's group, 2770") << u"group"_s << QByteArray();
+        QTest::newRow("a folder only the server writes, 0755")
+            << u"server only"_s << "non pu\xc3\xb2 creare file nella cartella"_ba;
+        QTest::newRow("a shared sticky folder, 1777") << u"sticky"_s << "ha lo sticky bit"_ba;
+        QTest::newRow("the server in a container on this machine")
+            << u"container"_s << "scrive in un file system suo"_ba;
+    }
+    void eachFolderSetUp() {
+        QFETCH(QString, setUp);
+        QFETCH(QByteArray, why);
+        if (::geteuid() != 0)
+            QSKIP("acting as the server's account and as another user needs root");
+        constexpr int server = 64001; // the server's account, as mssql
+        constexpr int user = 64002;   // the user this program runs as
+        QTemporaryDir container;      // the server's own file system
+        StandinScript script;
+        script.fileUid = server;
+        script.fileGid = server;
+        if (setUp == u"container"_s)
+            script.fileRoot = container.path();
+        Job job(script);
+        const QByteArray programFolder = QFile::encodeName(job.folder.path());
+        QVERIFY(::chown(programFolder.constData(), user, user) == 0);
+        QVERIFY(::chmod(programFolder.constData(), 0755) == 0);
+        const QString dir = job.folder.file(u"backup"_s);
+        const QString file = dir + u"/Sales.bak"_s;
+        QVERIFY(QDir().mkpath(dir));
+        const QByteArray folder = QFile::encodeName(dir);
+        if (setUp == u"group"_s) {
+            QVERIFY(::chown(folder.constData(), server, server) == 0);
+            QVERIFY(::chmod(folder.constData(), 02770) == 0);
+        } else if (setUp == u"server only"_s) {
+            QVERIFY(::chown(folder.constData(), server, server) == 0);
+            QVERIFY(::chmod(folder.constData(), 0755) == 0);
+        } else if (setUp == u"sticky"_s) {
+            QVERIFY(::chmod(folder.constData(), 01777) == 0);
+        } else {
+            QVERIFY(::chown(folder.constData(), user, user) == 0);
+            const QByteArray inside = QFile::encodeName(container.path() + dir);
+            QVERIFY(QDir().mkpath(container.path() + dir));
+            QVERIFY(::chmod(QFile::encodeName(container.path()).constData(), 0755) == 0);
+            QVERIFY(::chown(inside.constData(), server, server) == 0);
+        }
+        job.form.TxtPath->setText(file);
+        for (int run = 0; run < 2; ++run) {
+            test::ActAsUser as(user, user, setUp == u"group"_s ? QList<int>{server} : QList<int>{});
+            QVERIFY(as.ok());
+            job.clock.advanceSeconds(3600);
+            job.form.CmdBackup->click();
+            QVERIFY2(job.log().last() == " ", job.log().last().constData());
+        }
+        const QByteArray note = "Il backup viene scritto direttamente nel file " + file.toUtf8();
+        int notes = 0;
+        for (const QByteArray& line : job.log()) {
+            if (!line.startsWith(note))
+                continue;
+            ++notes;
+            QVERIFY2(line.contains(why) && line.contains("Per conservarlo: "), line.constData());
+        }
+        QCOMPARE(notes, why.isEmpty() ? 0 : 2);
+        QCOMPARE(job.standin.Backups().size(), 2);
+        for (const test::BackupStatement& statement : job.standin.Backups()) {
+            QCOMPARE(statement.disks, QStringList{why.isEmpty() ? file + u".vestrel-new"_s : file});
+            QVERIFY(statement.format && statement.init);
+        }
+        const QString written = setUp == u"container"_s ? container.path() + file : file;
+        const test::media::Media media = test::media::ReadFile(written);
+        QCOMPARE(media.sets.size(), 1);
+        QVERIFY(media.complete && media.sets.first().intact);
+        QCOMPARE(QFileInfo(written).ownerId(), uint(server));
+        // Nothing else is left, neither here nor in the server's file system.
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 setUp == u"container"_s ? QStringList() : QStringList{u"Sales.bak"_s});
+        QCOMPARE(QDir(QFileInfo(written).path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{u"Sales.bak"_s});
+    }
+
+    // A link planted where the lock file goes is not followed: the file it points to stays as
+    // it was, and the lock is taken in the program's own folder instead.
+    void aLinkAtTheLockIsNotFollowed() {
+        Job job;
+        const QString file = job.folder.file(u"Sales.bak"_s);
+        const QString victim = job.folder.file(u"victim.txt"_s);
+        {
+            QFile target(victim);
+            QVERIFY(target.open(QIODevice::WriteOnly));
+            target.write("not the lock's");
+        }
+        QVERIFY(QFile::link(victim, file + u".vestrel-lock"_s));
+        job.form.CmdBackup->click();
+        QVERIFY2(job.log().last() == " ", job.log().last().constData());
+        QCOMPARE(read(victim), "not the lock's"_ba);
+        QVERIFY(QFileInfo(file + u".vestrel-lock"_s).isSymLink());
+        QVERIFY(test::media::ReadFile(file).complete);
+    }
+
+    // A temporary file of an earlier run that cannot be removed does not stop the next run,
+    // and a verified backup that cannot be put in place is named in the log.
+    void leftoversAndAFailedReplace() {
+        Job job;
+        const QString file = job.folder.file(u"Sales.bak"_s);
+        QVERIFY(QDir().mkpath(file + u".vestrel-new/in the way"_s));
+        job.form.CmdBackup->click();
+        QVERIFY2(job.log().last() == " ", job.log().last().constData());
+        QCOMPARE(job.standin.Backups().last().disks, QStringList{file + u".vestrel-new2"_s});
+        QVERIFY(job.log().contains("Impossibile eliminare il file " + file.toUtf8() +
+                                   ".vestrel-new di un backup precedente (Directory not "
+                                   "empty): il backup viene scritto accanto con un altro nome."));
+        QVERIFY(test::media::ReadFile(file).complete);
+
+        // The old file's place is taken by a folder: the verified backup stays beside.
+        QVERIFY(QFile::remove(file));
+        QVERIFY(QDir().mkpath(file + u"/in the way"_s));
+        job.clock.advanceSeconds(3600);
+        job.form.CmdBackup->click();
+        const QByteArray last = job.log().last();
+        QVERIFY2(last.startsWith("Errore Impossibile sostituire il file " + file.toUtf8() +
+                                 " con il backup verificato: ") &&
+                     last.endsWith(". Il backup verificato \xc3\xa8 nel file " + file.toUtf8() +
+                                   ".vestrel-new2."),
+                 last.constData());
+        QVERIFY(test::media::ReadFile(file + u".vestrel-new2"_s).complete);
+    }
+
+    // A file name config.ini could not keep whole is refused at the run: the next start would
+    // read it back as another file's name.
+    void aFileNameTooLongToKeep() {
+        Job job;
+        const QString file = job.folder.file(QString(255, u'x'));
+        job.form.TxtPath->setText(file);
+        job.form.CmdBackup->click();
+        const QList<QByteArray> log = job.log();
+        QCOMPARE(log.mid(0, 8), job.startBlock(file));
+        QCOMPARE(log.size(), 9);
+        QVERIFY2(log.last().startsWith("Errore Nome del file di backup troppo lungo: il valore "
+                                       "di \"FileName\" \xc3\xa8 troppo lungo (") &&
+                     log.last().endsWith(" Scegliere un nome pi\xc3\xb9 corto."),
+                 log.last().constData());
+        QVERIFY(job.standin.Logins().isEmpty());
+    }
+
     void namesReachTheServerQuoted() {
         Job job;
         const QString database = u"a]b'; DROP DATABASE x --"_s;
@@ -332,8 +506,9 @@ private slots:
         // "answers": the stand-in holds the backup after 32 % and, once released, stops it at
         // the ATTENTION (or acknowledges it after the end when it comes that late); "stalls": it
         // stops after 32 % and never answers again; "login": it never answers the login (the job
-        // would wait out its 15 s login timeout).
-        for (const QString& server : {u"answers"_s, u"stalls"_s, u"login"_s}) {
+        // would wait out its 15 s login timeout); "lookup": the server's name takes the
+        // resolver 30 s.
+        for (const QString& server : {u"answers"_s, u"stalls"_s, u"login"_s, u"lookup"_s}) {
             QTest::addRow("Chiudi, %s", qPrintable(server)) << server << false;
             QTest::addRow("session end, %s", qPrintable(server)) << server << true;
         }
@@ -346,7 +521,14 @@ private slots:
         StandinScript script;
         (stalls ? script.stallAtPercent : script.pauseAtPercent) = 32;
         script.loginNeverAnswers = login;
+        const bool lookup = server == u"lookup"_s;
+        SlowResolver resolver;
+        std::optional<ScopedSeam<IHostNetwork>> slow;
+        if (lookup)
+            slow.emplace(HostNetworkSeam(), &resolver);
         Job job(script);
+        if (lookup)
+            job.form.txtSrv->setText(u"sql.slow.test,%1"_s.arg(job.standin.Port()));
         const QString file = job.folder.file(u"Sales.bak"_s);
         QFile old(file);
         QVERIFY(old.open(QIODevice::WriteOnly));
@@ -359,7 +541,8 @@ private slots:
         connect(&poll, &QTimer::timeout, &job.form, [&] {
             // Once the window has shown 32 %: what the server sent after the cancel request is
             // not reported.
-            const bool ready = login ? !job.standin.Logins().isEmpty()
+            const bool ready = lookup  ? resolver.asked
+                               : login ? !job.standin.Logins().isEmpty()
                                : stalls
                                    ? job.standin.WaitStalled(0) && job.form.PgBar->value() == 32
                                    : job.standin.WaitPaused(0) && job.form.PgBar->value() == 32;
@@ -400,7 +583,9 @@ private slots:
             log[errorLine] = "Errore " + why;
         }
         QList<QByteArray> expected = job.startBlock(file);
-        if (!login)
+        if (lookup)
+            expected[2] = "Nome Server : " + job.form.txtSrv->text().toUtf8();
+        if (!login && !lookup)
             expected += progressLines().mid(0, 3);
         expected += "Errore " + why;
         if (!sessionEnds)

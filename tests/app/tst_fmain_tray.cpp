@@ -8,8 +8,11 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <utility>
 
 using namespace vestrel;
 using namespace Qt::StringLiterals;
@@ -180,6 +183,65 @@ private slots:
         QVERIFY(!form.FailureShown());
         form.CmdBackup->click();
         QCOMPARE(icon().balloons, 3);
+    }
+
+    // A server that reports nothing for the stall time (shortened here through its
+    // environment setting) is shown in the tray with the time of its last message; the backup
+    // goes on, and the server's next message takes the warning away.
+    void aServerThatWentQuietIsShown() {
+        qputenv("VESTREL_STALL_WARNING_SECONDS", "1");
+        test::TempProgramFolder folder;
+        test::FakeClock clock;
+        test::PinnedFormats formats;
+        test::StandinScript script;
+        script.pauseAtPercent = 21;
+        test::TdsStandin standin(script);
+        FMain form;
+        form.Form_Load();
+        form.txtSrv->setText(standin.ServerName());
+        form.txtUsr->setText(u"sa"_s);
+        form.txtPwd->setText(u"secret"_s);
+        form.txtDBName->setText(u"Sales"_s);
+        form.TxtPath->setText(folder.file(u"Sales.bak"_s));
+        const win::HWND hwnd = win::WindowHandle(&form);
+        const auto icon = [&] { return *win::NotifyIconInfo(hwnd, ClsIconTray::kIconId); };
+        const win::HICON normal = icon().hIcon;
+        bool advanced = false;
+        bool seen = false;
+        bool cleared = false;
+        win::NotifyIconState stalled;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, &form, [&] {
+            if (!standin.WaitPaused(0) || form.PgBar->value() != 21)
+                return;
+            // The last message came at 10.25.00; the clock has moved on since.
+            if (!std::exchange(advanced, true))
+                clock.advanceSeconds(60);
+            if (!seen && form.StallShown()) {
+                seen = true;
+                stalled = icon();
+                standin.Resume();
+            }
+        });
+        // The message after the pause: the warning has gone by the time its event arrives.
+        connect(form.PgBar, &QProgressBar::valueChanged, &form, [&](int value) {
+            if (value == 32)
+                cleared = seen && !form.StallShown() && icon().hIcon == normal;
+        });
+        watch.start(50);
+        form.CmdBackup->click();
+        qunsetenv("VESTREL_STALL_WARNING_SECONDS");
+        QVERIFY(seen);
+        QCOMPARE(stalled.balloonTitle, u"Backup in attesa del server"_s);
+        QCOMPARE(stalled.balloonText,
+                 u"Il server non segnala avanzamenti del backup dalle 10.25.00 del "
+                 u"07/12/2026. Il backup non viene interrotto."_s);
+        QCOMPARE(stalled.balloonFlags, win::NIIF_WARNING);
+        QVERIFY(stalled.hIcon != normal);
+        QVERIFY(cleared);
+        QVERIFY(!form.StallShown());
+        QCOMPARE(icon().hIcon, normal);
+        QVERIFY(test::AfterStamp(folder.lines(u"Command.log"_s).last()) == " ");
     }
 
     // The close button only hides; the tray stays.

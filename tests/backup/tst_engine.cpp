@@ -13,6 +13,10 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 using namespace Qt::StringLiterals;
 using vestrel::Backup;
@@ -103,6 +107,7 @@ private slots:
     void cancelEndsTheWait_data();
     void cancelEndsTheWait();
     void clientIsInstalled();
+    void theConnectionIsKeptAlive();
 
 private:
     QTemporaryDir dir_;
@@ -671,6 +676,38 @@ void TestEngine::clientIsInstalled() {
                                             empty.path() + u")."_s));
         }
     }
+}
+
+// A server that is gone for good (its machine down, the network cut) is noticed by TCP
+// keepalive on the connection's socket: probes after some idle time, a few unanswered ones
+// end the connection and with it the backup, as a failure.
+void TestEngine::theConnectionIsKeptAlive() {
+    TdsStandin standin;
+    SQLServer server;
+    server.Connect(standin.ServerName(), u"sa"_s, u"secret"_s);
+    int found = -1;
+    for (int fd = 0; fd < 1024 && found < 0; ++fd) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            peer.sin_family == AF_INET && ntohs(peer.sin_port) == standin.Port())
+            found = fd;
+    }
+    QVERIFY2(found >= 0, "the connection's socket was not found");
+    const auto option = [found](int level, int name) {
+        int value = -1;
+        socklen_t size = sizeof value;
+        return getsockopt(found, level, name, &value, &size) == 0 ? value : -1;
+    };
+    const int keepalive = option(SOL_SOCKET, SO_KEEPALIVE);
+    const int idle = option(IPPROTO_TCP, TCP_KEEPIDLE);
+    const int interval = option(IPPROTO_TCP, TCP_KEEPINTVL);
+    const int count = option(IPPROTO_TCP, TCP_KEEPCNT);
+    qInfo("keepalive %d, first probe after %d s idle, then every %d s, %d probes", keepalive, idle,
+          interval, count);
+    QCOMPARE(keepalive, 1);
+    // A dead peer is given up on within minutes, not the system's default two hours.
+    QVERIFY2(idle + interval * count <= 300, "keepalive gives up after more than 5 minutes");
 }
 
 QTEST_GUILESS_MAIN(TestEngine)

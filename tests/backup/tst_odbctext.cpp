@@ -19,6 +19,7 @@ private slots:
     void serverNames();
     void connectionStrings_data();
     void connectionStrings();
+    void aLookedUpAddressStandsForTheHost();
     void credentialsWithSeparatorsArriveIntact_data();
     void credentialsWithSeparatorsArriveIntact();
     void unpassableCredentialsAreRefused();
@@ -94,6 +95,17 @@ void TestOdbcText::connectionStrings() {
     QFETCH(bool, secure);
     const QString password = odbc::IsFreeTds(driver) ? u"p}x"_s : u"p};x"_s;
     QTEST(odbc::ConnectionString(driver, server, login, password, secure), "expected");
+}
+
+// The name looked up beforehand: the driver gets the address, with the instance and port.
+void TestOdbcText::aLookedUpAddressStandsForTheHost() {
+    QCOMPARE(odbc::ConnectionString(u"FreeTDS"_s, u"db\\inst,1500"_s, u"sa"_s, u"p"_s, false,
+                                    u"10.0.0.5"_s),
+             u"Driver={FreeTDS};APP=Vestrel;Server={10.0.0.5\\inst};Port=1500;TDS_Version=7.4;"
+             u"UID={sa};PWD={p};"_s);
+    QVERIFY(odbc::LoginNeedsName(QString(), true));     // Kerberos: a ticket for the name
+    QVERIFY(!odbc::LoginNeedsName(u"DOM\\me"_s, true)); // NTLM
+    QVERIFY(!odbc::LoginNeedsName(u"sa"_s, false));
 }
 
 void TestOdbcText::credentialsWithSeparatorsArriveIntact_data() {

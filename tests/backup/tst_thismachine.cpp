@@ -21,7 +21,8 @@ public:
         return {QHostAddress(u"127.0.0.1"_s), QHostAddress(u"192.168.1.20"_s),
                 QHostAddress(u"fe80::a00:27ff:fe4e:66a1"_s), QHostAddress(u"::1"_s)};
     }
-    QList<QHostAddress> Resolve(const QString& name, int timeoutMs) override {
+    QList<QHostAddress> Resolve(const QString& name, int timeoutMs, const std::function<bool()>&,
+                                bool*) override {
         asked << name;
         lastTimeoutMs = timeoutMs;
         const QHash<QString, QList<QHostAddress>> names = {

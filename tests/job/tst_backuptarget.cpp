@@ -1,5 +1,7 @@
 #include "job/backuptarget.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
+#include "platform/programfolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vestrel;
 using namespace Qt::StringLiterals;
@@ -31,17 +35,20 @@ class TestBackupTarget : public QObject {
 private slots:
     void whereTheServerWrites() {
         QTemporaryDir dir;
-        const BackupTarget local(dir.filePath(u"db.bak"_s), true);
+        BackupTarget local(dir.filePath(u"db.bak"_s), true);
+        local.Prepare();
         QVERIFY(local.local());
+        QVERIFY(local.notes().isEmpty());
         QCOMPARE(local.serverPath(), dir.filePath(u"db.bak.vestrel-new"_s));
 
         // Names this machine cannot look at go to the server unchanged.
         for (const QString& remote : {u"C:\\Backup_07122026_102500"_s, u"relative.bak"_s,
                                       dir.filePath(u"no such folder/db.bak"_s)}) {
-            const BackupTarget target(remote, true);
+            BackupTarget target(remote, true);
+            target.Prepare();
             QVERIFY2(!target.local(), qPrintable(remote));
             QCOMPARE(target.serverPath(), remote);
-            target.Prepare();
+            QCOMPARE(target.notes().size(), 1);
             target.Commit();
             target.Discard();
         }
@@ -50,16 +57,18 @@ private slots:
         // the same name: handed over unchanged, nothing here is touched.
         const QString file = dir.filePath(u"db.bak"_s);
         write(file, "a file of this machine");
-        const BackupTarget remote(file, false);
+        BackupTarget remote(file, false);
+        remote.Prepare();
         QVERIFY(!remote.local());
         QCOMPARE(remote.serverPath(), file);
-        remote.Prepare();
+        QVERIFY(remote.notes().first().contains(u"sui dischi del server"_s));
         remote.Discard();
         QCOMPARE(read(file), "a file of this machine"_ba);
         QVERIFY(!QFile::exists(file + u".vestrel-new"_s));
 
         // A network share's path is the same file from both sides, whoever the server is.
-        const BackupTarget share(u"\\\\nas\\backup\\db.bak"_s, false);
+        BackupTarget share(u"\\\\nas\\backup\\db.bak"_s, false);
+        share.Prepare();
         QVERIFY(!share.local()); // no such share here, so nothing to look at
         QCOMPARE(share.serverPath(), u"\\\\nas\\backup\\db.bak"_s);
     }
@@ -69,8 +78,9 @@ private slots:
         const QString file = dir.filePath(u"db.bak"_s);
         write(file, "old backup");
         auto target = std::make_unique<BackupTarget>(file, true);
-        write(target->serverPath(), "left by a crash");
+        write(file + u".vestrel-new"_s, "left by a crash");
         target->Prepare();
+        QCOMPARE(target->serverPath(), file + u".vestrel-new"_s);
         QVERIFY(!QFile::exists(target->serverPath()));
         QCOMPARE(read(file), "old backup"_ba);
 
@@ -86,7 +96,7 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(u"db.bak"_s);
         write(file, "old backup");
-        const BackupTarget target(file, true);
+        BackupTarget target(file, true);
         target.Prepare();
         write(target.serverPath(), "partial");
         target.Discard();
@@ -98,10 +108,18 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(u"db.bak"_s);
         QVERIFY(QDir(dir.path()).mkpath(u"db.bak/inside"_s)); // a folder where the file should go
-        const BackupTarget target(file, true);
+        BackupTarget target(file, true);
         target.Prepare();
         write(target.serverPath(), "new backup");
-        QVERIFY_THROWS_EXCEPTION(Error, target.Commit());
+        try {
+            target.Commit();
+            QFAIL("a backup was put where a folder stands");
+        } catch (const Error& error) {
+            // The failure names the file that holds the verified backup.
+            QVERIFY2(error.description().endsWith(u"Il backup verificato \u00e8 nel file "_s +
+                                                  target.serverPath() + u"."_s),
+                     qPrintable(error.description()));
+        }
         target.Discard(); // what the job's error path does
         QCOMPARE(read(target.serverPath()), "new backup"_ba);
 
@@ -116,11 +134,11 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(u"db.bak"_s);
         write(file, "old backup");
-        const BackupTarget first(file, true);
+        BackupTarget first(file, true);
         first.Prepare();
         write(first.serverPath(), "first's partial");
         {
-            const BackupTarget second(file, true);
+            BackupTarget second(file, true);
             try {
                 second.Prepare();
                 QFAIL("the second run was let in");
@@ -149,16 +167,88 @@ private slots:
         QVERIFY(holder.waitForReadyRead(5000));
         QCOMPARE(holder.readAllStandardOutput().trimmed(), "locked"_ba);
         {
-            const BackupTarget target(file, true);
+            BackupTarget target(file, true);
             QVERIFY_THROWS_EXCEPTION(Error, target.Prepare());
         }
         holder.kill(); // SIGKILL: no chance to clean up
         QVERIFY(holder.waitForFinished(5000));
         {
-            const BackupTarget target(file, true);
+            BackupTarget target(file, true);
             target.Prepare();
         }
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
+
+    // A server that does not find the file we made in the target's folder writes into a file
+    // system of its own: the file is then written in place, and the run says why.
+    void aServerThatDoesNotSeeOurFiles() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"db.bak"_s);
+        QStringList asked;
+        BackupTarget target(file, true);
+        target.Prepare([&](const QString& path) {
+            asked << path;
+            return !QFile::exists(path); // it was there when the server was asked
+        });
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked.first().startsWith(file + u".vestrel-"_s));
+        QVERIFY(!target.local());
+        QCOMPARE(target.serverPath(), file);
+        QCOMPARE(target.notes().size(), 1);
+        QVERIFY(target.notes().first().contains(u"file system suo"_s));
+        // Only the lock is left of what was made in the folder.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{u"db.bak.vestrel-lock"_s});
+    }
+
+    // A name too long for the lock file beside it: the lock goes to the program's state
+    // folder, under a name made from the target's full path, and the file is written in place.
+    void aLockThatCannotLiveBeside() {
+        QTemporaryDir dir;
+        QTemporaryDir state;
+        SetProgramFolder(state.path());
+        const QString file = dir.filePath(QString(250, u'x'));
+        {
+            BackupTarget target(file, true);
+            target.Prepare();
+            QVERIFY(target.lockPath().startsWith(state.path() + u"/vestrel-lock-"_s));
+            QVERIFY(QFile::exists(target.lockPath()));
+            QVERIFY(!target.local());
+            QVERIFY(target.notes().first().contains(u"il nome del file \u00e8 troppo lungo"_s));
+            // Another run on the same file finds the same lock.
+            BackupTarget second(file, true);
+            QVERIFY_THROWS_EXCEPTION(Error, second.Prepare());
+        }
+        QCOMPARE(QDir(state.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        SetProgramFolder(QString());
+    }
+
+    // What stands at the lock file's name and is not a lock file of this user is neither
+    // followed, nor truncated, nor written to.
+    void theLockFileMustBeOurs_data() {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("symbolic link") << u"link"_s;
+        QTest::newRow("second name of a file") << u"hard link"_s;
+        QTest::newRow("named pipe") << u"fifo"_s;
+    }
+    void theLockFileMustBeOurs() {
+        QFETCH(QString, what);
+        QTemporaryDir dir;
+        const QString victim = dir.filePath(u"victim"_s);
+        const QString lock = dir.filePath(u"db.bak.vestrel-lock"_s);
+        write(victim, "keep me");
+        if (what == u"link"_s)
+            QVERIFY(QFile::link(victim, lock));
+        else if (what == u"hard link"_s)
+            QVERIFY(::link(QFile::encodeName(victim).constData(),
+                           QFile::encodeName(lock).constData()) == 0);
+        else
+            QVERIFY(::mkfifo(QFile::encodeName(lock).constData(), 0644) == 0);
+        FileLock fileLock(lock);
+        QString why;
+        QCOMPARE(fileLock.TryLock(u"me"_s, &why), FileLock::Result::Failed);
+        QVERIFY(!why.isEmpty());
+        QCOMPARE(read(victim), "keep me"_ba);
     }
 };
 

@@ -262,6 +262,46 @@ private slots:
                                           iniPath() + u": accesso negato."_s});
     }
 
+    // A value config.ini could not give back whole is refused at "&Salva", and with it the
+    // whole save; one that is in the file already (written by hand) is read whole, not cut.
+    void tooLongToKeep_data() {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("FileName") << u"TxtPath"_s << u"FileName"_s;
+        QTest::newRow("Data Source") << u"txtSrv"_s << u"Data Source"_s;
+        QTest::newRow("Password") << u"txtPwd"_s << u"Password"_s;
+    }
+    void tooLongToKeep() {
+        QFETCH(QString, control);
+        QFETCH(QString, key);
+        createIni("[Connection String]\r\nUser ID=before\r\n");
+        MessageBoxRecorder boxes;
+        FMain form;
+        form.txtUsr->setText(u"after"_s);
+        const QString fits = u"/srv/"_s + QString(249, u'a'); // 254 bytes
+        const QString longer = fits + u'b';
+        form.findChild<QLineEdit*>(control)->setText(fits);
+        QTest::mouseClick(form.CmdSave, Qt::LeftButton);
+        QVERIFY(boxes.texts.isEmpty());
+        QCOMPARE(value(u"Connection String"_s, u"User ID"_s), "after"_ba);
+        form.txtUsr->setText(u"later"_s);
+        form.findChild<QLineEdit*>(control)->setText(longer);
+        QTest::mouseClick(form.CmdSave, Qt::LeftButton);
+        QCOMPARE(boxes.texts,
+                 QStringList{u"Impossibile salvare le impostazioni nel file "_s + iniPath() +
+                             u": il valore di \"%1\" \u00e8 troppo lungo (255 byte, al massimo "
+                             u"254). Nessuna impostazione \u00e8 stata salvata."_s.arg(key)});
+        QCOMPARE(value(u"Connection String"_s, u"User ID"_s), "after"_ba);
+
+        // Put there by hand: read whole.
+        const QString section =
+            key == u"FileName"_s ? u"Opzioni_Avanzate"_s : u"Connection String"_s;
+        createIni("[" + section.toUtf8() + "]\r\n" + key.toUtf8() + "=" + longer.toUtf8() + "\r\n");
+        LoadSettings(oIni, Settings, ArrayTempo);
+        form.ShowSettings();
+        QCOMPARE(form.findChild<QLineEdit*>(control)->text(), longer);
+    }
+
     // Single-line fields: a pasted text keeps only its first line, the rest of the field stays.
     void pasteKeepsTheFirstLine_data() {
         QTest::addColumn<QString>("before");

@@ -4,6 +4,11 @@
 
 #include <QFile>
 #include <algorithm>
+#include <vector>
+#ifndef _WIN32
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace vestrel::test {
 
@@ -116,5 +121,38 @@ QByteArray AfterStamp(const QByteArray& line) {
     const qsizetype at = line.indexOf(" > ");
     return at < 0 ? QByteArray() : line.mid(at + 3);
 }
+
+#ifndef _WIN32
+// The C library's setresuid and setgroups change every thread of the process; the system
+// calls themselves change only the calling one.
+ActAsUser::ActAsUser(int uid, int gid, const QList<int>& groups) {
+    if (::geteuid() != 0)
+        return;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> before(size_t(std::max(count, 0)));
+    if (count > 0 && ::getgroups(count, before.data()) == count)
+        for (gid_t g : before)
+            groups_.append(unsigned(g));
+    std::vector<gid_t> wanted;
+    for (int g : groups)
+        wanted.push_back(gid_t(g));
+    ok_ = ::syscall(SYS_setgroups, wanted.size(), wanted.data()) == 0 &&
+          ::syscall(SYS_setresgid, gid, gid, -1) == 0 &&
+          ::syscall(SYS_setresuid, uid, uid, -1) == 0;
+}
+
+ActAsUser::~ActAsUser() {
+    if (::syscall(SYS_setresuid, 0, 0, -1) != 0)
+        return;
+    std::vector<gid_t> before;
+    for (unsigned g : groups_)
+        before.push_back(gid_t(g));
+    ::syscall(SYS_setresgid, 0, 0, -1);
+    ::syscall(SYS_setgroups, before.size(), before.data());
+}
+#else
+ActAsUser::ActAsUser(int, int, const QList<int>&) {}
+ActAsUser::~ActAsUser() = default;
+#endif
 
 } // namespace vestrel::test

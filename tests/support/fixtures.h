@@ -99,6 +99,23 @@ private:
     QTemporaryDir dir_;
 };
 
+// The calling thread acts as another user, as a program started by that user would: real and
+// effective user and group, and the supplementary groups, of this thread alone (and of the
+// threads it starts meanwhile); the saved user stays root, so the destructor comes back.
+// Needs root: ok() says whether it took.
+class ActAsUser {
+public:
+    ActAsUser(int uid, int gid, const QList<int>& groups = {});
+    ~ActAsUser();
+    ActAsUser(const ActAsUser&) = delete;
+    ActAsUser& operator=(const ActAsUser&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+    QList<unsigned> groups_; // this thread's before
+};
+
 // What stands behind the time stamp of a log line ("<stamp> > text").
 QByteArray AfterStamp(const QByteArray& line);
 

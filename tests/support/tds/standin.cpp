@@ -14,11 +14,13 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -245,14 +247,6 @@ public:
     QByteArray data;
 };
 
-// Windows' error for a backup device that cannot be opened: 3 when its folder is missing;
-// else 2 for a file to read that is not there, 5 for a file that may not be written.
-QString OpenError(const QString& path, bool writing) {
-    if (!QFileInfo(path).absoluteDir().exists())
-        return u"3(The system cannot find the path specified.)"_s;
-    return writing ? u"5(Access is denied.)"_s : u"2(The system cannot find the file specified.)"_s;
-}
-
 // The 3014 text: SQL Server's MB/sec is the pages' 8 KB each, in MB of 1,048,576 bytes, over
 // the seconds it reports (three decimals, at least 0.001).
 QString BackupProcessed(int pages, qint64 elapsedNs) {
@@ -384,7 +378,32 @@ struct TdsStandin::State {
         return true;
     }
 
+    // Where a path of the server's is on this machine.
+    QString Local(const QString& disk) const {
+        return script.fileRoot.isEmpty() ? disk : QDir::cleanPath(script.fileRoot + u'/' + disk);
+    }
+
+    // SQL Server's words for the operating system's reason a device cannot be opened.
+    QString OsError(int error, const QString& disk) const {
+        if (error == EACCES || error == EPERM)
+            return u"5(Access is denied.)"_s;
+        if (error == ENOENT && QFileInfo(Local(disk)).dir().exists())
+            return u"2(The system cannot find the file specified.)"_s;
+        return u"3(The system cannot find the path specified.)"_s;
+    }
+
+    // Opens a device as the server's account does; -1 with errno set when it cannot.
+    int OpenDevice(const QString& disk, int flags) const {
+        return ::open(QFile::encodeName(Local(disk)).constData(), flags | O_CLOEXEC, 0666);
+    }
+
     void Serve(int fd) {
+        // The kernel keeps the file system identity per thread: this one acts as the server's
+        // account towards files, the rest of the process stays as it is.
+        if (script.fileGid >= 0)
+            setfsgid(gid_t(script.fileGid));
+        if (script.fileUid >= 0)
+            setfsuid(uid_t(script.fileUid));
         quint8 type = 0;
         QByteArray payload;
         while (ReadMessage(fd, &type, &payload)) {
@@ -498,6 +517,8 @@ struct TdsStandin::State {
             t.Done(kDoneCount, kCmdSelect, 1);
             return Send(fd, t.data, true);
         }
+        if (IsLabelOnly(text))
+            return RunLabelOnly(fd, text);
         Tokens t = Reply();
         t.Done(kDoneFinal);
         return Send(fd, t.data, true);
@@ -560,9 +581,10 @@ struct TdsStandin::State {
         const int families = int(statement.disks.size());
         for (int i = 0; i < families; ++i) {
             const QString& disk = statement.disks[i];
-            QFile file(disk);
+            QFile file;
             QByteArray data;
-            if (file.exists() && file.open(QIODevice::ReadOnly))
+            if (const int device = OpenDevice(disk, O_RDONLY);
+                device >= 0 && file.open(device, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
                 data = file.readAll();
             const media::Media existing = media::Read(data);
             Placement placement;
@@ -601,8 +623,9 @@ struct TdsStandin::State {
 
     // Fills in the finished set's line and closes the media; then damages it when told to.
     bool FinishSet(const QString& disk, const Placement& placement) {
-        QFile file(disk);
-        if (!file.open(QIODevice::ReadWrite))
+        QFile file;
+        const int device = OpenDevice(disk, O_RDWR);
+        if (device < 0 || !file.open(device, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle))
             return false;
         QByteArray data = file.readAll();
         const qint64 lineAt = placement.keep.size();
@@ -721,11 +744,13 @@ struct TdsStandin::State {
         }
         std::vector<std::unique_ptr<QFile>> files;
         for (const QString& disk : statement.disks) {
-            auto file = std::make_unique<QFile>(disk);
-            if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
-                return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system error "
-                                        u"%2."_s.arg(disk, OpenError(disk, true))},
+            auto file = std::make_unique<QFile>();
+            const int device = OpenDevice(disk, O_WRONLY | O_CREAT | O_TRUNC);
+            if (device < 0)
+                return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
+                                        u"error %2."_s.arg(disk, OsError(errno, disk))},
                                  {3013, terminating}});
+            file->open(device, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
             files.push_back(std::move(file));
         }
         for (size_t i = 0; i < files.size(); ++i) {
@@ -805,6 +830,34 @@ struct TdsStandin::State {
         return Send(fd, t.data, true);
     }
 
+    // RESTORE LABELONLY: SQL Server's errors for a device it cannot open or that holds no
+    // media. The label of a real media (a result set) is not played: the reply then ends with
+    // no rows.
+    bool RunLabelOnly(int fd, const QString& text) {
+        const QString terminating = u"RESTORE LABELONLY is terminating abnormally."_s;
+        VerifyStatement statement;
+        ParseError parseError;
+        if (!ParseLabelOnly(text, &statement, &parseError))
+            return Fail(fd, {{parseError.number, parseError.text}});
+        for (const QString& disk : statement.disks) {
+            QFile device;
+            if (const int opened = OpenDevice(disk, O_RDONLY);
+                opened < 0 ||
+                !device.open(opened, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+                return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
+                                        u"error %2."_s.arg(disk, OsError(errno, disk))},
+                                 {3013, terminating}});
+            if (!media::Read(device.readAll()).isMedia)
+                return Fail(fd, {{3241, u"The media family on device '%1' is incorrectly "
+                                        u"formed. SQL Server cannot process this media "
+                                        u"family."_s.arg(disk)},
+                                 {3013, terminating}});
+        }
+        Tokens t = Reply();
+        t.Done(kDoneFinal);
+        return Send(fd, t.data, true);
+    }
+
     // RESTORE VERIFYONLY: the chosen backup set (FILE = n, the first when not given) must be
     // whole on every disk of its media set, and its contents must match their CRC.
     bool RunVerifyOnly(int fd, const QString& text) {
@@ -821,11 +874,14 @@ struct TdsStandin::State {
         }
         const int families = int(statement.disks.size());
         for (const QString& disk : statement.disks) {
-            if (!QFile::exists(disk))
+            QFile device;
+            if (const int opened = OpenDevice(disk, O_RDONLY);
+                opened < 0 ||
+                !device.open(opened, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
                 return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
-                                        u"error %2."_s.arg(disk, OpenError(disk, false))},
+                                        u"error %2."_s.arg(disk, OsError(errno, disk))},
                                  {3013, terminating}});
-            const media::Media found = media::ReadFile(disk);
+            const media::Media found = media::Read(device.readAll());
             if (!found.isMedia)
                 return Fail(fd, {{3241, u"The media family on device '%1' is incorrectly "
                                         u"formed. SQL Server cannot process this media "
@@ -892,12 +948,14 @@ struct TdsStandin::State {
         const int families = int(statement.disks.size());
         QList<media::Set> sets;
         for (const QString& disk : statement.disks) {
-            if (!QFile::exists(disk))
+            QFile device;
+            if (const int opened = OpenDevice(disk, O_RDONLY);
+                opened < 0 ||
+                !device.open(opened, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
                 return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
-                                        u"error 2(The system cannot find the file "
-                                        u"specified.)."_s.arg(disk)},
+                                        u"error %2."_s.arg(disk, OsError(errno, disk))},
                                  {3013, terminating}});
-            const media::Media found = media::ReadFile(disk);
+            const media::Media found = media::Read(device.readAll());
             if (!found.isMedia)
                 return Fail(fd, {{3241, u"The media family on device '%1' is incorrectly "
                                         u"formed. SQL Server cannot process this media "

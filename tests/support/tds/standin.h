@@ -35,6 +35,13 @@ struct StandinScript {
     // percent it sends nothing more and reads nothing (an ATTENTION goes unanswered), holding the
     // connection open until the stand-in is destroyed.
     int stallAtPercent = -1;
+    // The server's own account and file system. Files are created, written and read as this
+    // user and group (-1: the stand-in's own), as SQL Server on Linux does as mssql; needs root.
+    int fileUid = -1;
+    int fileGid = -1;
+    // A file system of its own, as a server in a container has: a path the server is given is
+    // the same path under this folder of this machine ("": this machine's own paths).
+    QString fileRoot;
 };
 
 struct SeenLogin {

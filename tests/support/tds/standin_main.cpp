@@ -98,6 +98,21 @@ const std::vector<Option>& Options() {
              s.errorWithoutMessage = v == "bare-error"_L1;
              return s.omitFinalMessage || s.errorWithoutMessage;
          }},
+        {"--file-owner", "UID:GID",
+         "write and read the backup files as that account, as SQL Server on Linux does as mssql "
+         "(needs root)",
+         [](StandinScript& s, const QString& v) {
+             const QStringList ids = v.split(u':');
+             return ids.size() == 2 && ToInt(ids[0], 0, 0x7fffffff, &s.fileUid) &&
+                    ToInt(ids[1], 0, 0x7fffffff, &s.fileGid);
+         }},
+        {"--file-root", "DIR",
+         "serve the backup files from a file system of its own rooted at DIR, as a server in a "
+         "container: the paths it is given are under DIR",
+         [](StandinScript& s, const QString& v) {
+             s.fileRoot = v;
+             return !v.isEmpty();
+         }},
     };
     return options;
 }

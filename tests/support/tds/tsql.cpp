@@ -294,15 +294,22 @@ bool ParseBackup(const QString& text, BackupStatement* out, QString* near) {
     return false;
 }
 
-bool ParseVerifyOnly(const QString& text, VerifyStatement* out, ParseError* error) {
+bool IsLabelOnly(const QString& text) {
+    Lexer lexer(text);
+    return lexer.Keyword(u"RESTORE"_s) && lexer.Keyword(u"LABELONLY"_s);
+}
+
+// RESTORE <kind> FROM DISK = ... [WITH ...], for VERIFYONLY and LABELONLY.
+static bool ParseRestoreFrom(const QString& text, const QString& kind, VerifyStatement* out,
+                             ParseError* error) {
     Lexer lexer(text);
     VerifyStatement statement;
     const auto syntax = [&] {
         *error = {102, u"Incorrect syntax near '%1'."_s.arg(lexer.NearToken())};
         return false;
     };
-    if (!lexer.Keyword(u"RESTORE"_s) || !lexer.Keyword(u"VERIFYONLY"_s) ||
-        !lexer.Keyword(u"FROM"_s) || !ReadDisks(lexer, &statement.disks))
+    if (!lexer.Keyword(u"RESTORE"_s) || !lexer.Keyword(kind) || !lexer.Keyword(u"FROM"_s) ||
+        !ReadDisks(lexer, &statement.disks))
         return syntax();
     const auto take = [&](const QString& name, int number) {
         statement.options << name;
@@ -342,6 +349,14 @@ bool ParseHeaderOnly(const QString& text, HeaderOnlyStatement* out, ParseError* 
         return syntax();
     *out = statement;
     return true;
+}
+
+bool ParseVerifyOnly(const QString& text, VerifyStatement* out, ParseError* error) {
+    return ParseRestoreFrom(text, u"VERIFYONLY"_s, out, error);
+}
+
+bool ParseLabelOnly(const QString& text, VerifyStatement* out, ParseError* error) {
+    return ParseRestoreFrom(text, u"LABELONLY"_s, out, error);
 }
 
 } // namespace vestrel::test

@@ -53,5 +53,9 @@ bool ParseBackup(const QString& text, BackupStatement* out, ParseError* error);
 bool ParseVerifyOnly(const QString& text, VerifyStatement* out, ParseError* error);
 // Parses RESTORE HEADERONLY FROM DISK = ... [, DISK = ...] [WITH option [, ...]].
 bool ParseHeaderOnly(const QString& text, HeaderOnlyStatement* out, ParseError* error);
+// True when `text` is a RESTORE LABELONLY statement.
+bool IsLabelOnly(const QString& text);
+// Parses RESTORE LABELONLY FROM DISK = ... [WITH option [, ...]].
+bool ParseLabelOnly(const QString& text, VerifyStatement* out, ParseError* error);
 
 } // namespace vestrel::test
