@@ -74,8 +74,9 @@ void FMain::SaveSettings() {
     // A value the file could not give back whole is refused, and with it the whole save: no
     // setting is ever cut on its way through config.ini.
     for (const SettingEntry& entry : SettingsTable())
-        if (const QString why = TooLongToKeep(entry, SettingText(entry)); !why.isEmpty())
-            reasons.append(why);
+        if (entry.InWindow())
+            if (const QString why = TooLongToKeep(entry, SettingText(entry)); !why.isEmpty())
+                reasons.append(why);
     if (!reasons.isEmpty()) {
         MsgBox(u"Impossibile salvare le impostazioni nel file "_s + oIni.IniFileName() + u": "_s +
                reasons.join(u"; "_s) + u". Nessuna impostazione \u00e8 stata salvata."_s);
