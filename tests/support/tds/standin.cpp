@@ -19,6 +19,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <poll.h>
 #include <sys/fsuid.h>
 #include <sys/socket.h>
@@ -830,6 +831,38 @@ struct TdsStandin::State {
         return Send(fd, t.data, true);
     }
 
+    // Opens and reads a backup device for a RESTORE as SQL Server does: a device it cannot open,
+    // one that holds no media, or (families > 0) a media set with another number of families
+    // is answered with SQL Server's errors, and *keep then says whether the connection stays.
+    std::optional<media::Media> ReadDevice(int fd, const QString& disk, const QString& terminating,
+                                           int families, bool* keep) {
+        QFile device;
+        if (const int opened = OpenDevice(disk, O_RDONLY);
+            opened < 0 || !device.open(opened, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            *keep = Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
+                                     u"error %2."_s.arg(disk, OsError(errno, disk))},
+                              {3013, terminating}});
+            return std::nullopt;
+        }
+        media::Media found = media::Read(device.readAll());
+        if (!found.isMedia) {
+            *keep = Fail(fd, {{3241, u"The media family on device '%1' is incorrectly "
+                                     u"formed. SQL Server cannot process this media "
+                                     u"family."_s.arg(disk)},
+                              {3013, terminating}});
+            return std::nullopt;
+        }
+        if (families > 0 && found.families != families) {
+            *keep =
+                Fail(fd, {{3132, u"The media set has %1 media families but only %2 are "
+                                 u"provided. All members must be provided."_s.arg(found.families)
+                                     .arg(families)},
+                          {3013, terminating}});
+            return std::nullopt;
+        }
+        return found;
+    }
+
     // RESTORE LABELONLY: SQL Server's errors for a device it cannot open or that holds no
     // media. The label of a real media (a result set) is not played: the reply then ends with
     // no rows.
@@ -840,18 +873,9 @@ struct TdsStandin::State {
         if (!ParseLabelOnly(text, &statement, &parseError))
             return Fail(fd, {{parseError.number, parseError.text}});
         for (const QString& disk : statement.disks) {
-            QFile device;
-            if (const int opened = OpenDevice(disk, O_RDONLY);
-                opened < 0 ||
-                !device.open(opened, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-                return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
-                                        u"error %2."_s.arg(disk, OsError(errno, disk))},
-                                 {3013, terminating}});
-            if (!media::Read(device.readAll()).isMedia)
-                return Fail(fd, {{3241, u"The media family on device '%1' is incorrectly "
-                                        u"formed. SQL Server cannot process this media "
-                                        u"family."_s.arg(disk)},
-                                 {3013, terminating}});
+            bool keep = true;
+            if (!ReadDevice(fd, disk, terminating, -1, &keep))
+                return keep;
         }
         Tokens t = Reply();
         t.Done(kDoneFinal);
@@ -874,25 +898,12 @@ struct TdsStandin::State {
         }
         const int families = int(statement.disks.size());
         for (const QString& disk : statement.disks) {
-            QFile device;
-            if (const int opened = OpenDevice(disk, O_RDONLY);
-                opened < 0 ||
-                !device.open(opened, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-                return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
-                                        u"error %2."_s.arg(disk, OsError(errno, disk))},
-                                 {3013, terminating}});
-            const media::Media found = media::Read(device.readAll());
-            if (!found.isMedia)
-                return Fail(fd, {{3241, u"The media family on device '%1' is incorrectly "
-                                        u"formed. SQL Server cannot process this media "
-                                        u"family."_s.arg(disk)},
-                                 {3013, terminating}});
-            if (found.families != families)
-                return Fail(fd,
-                            {{3132, u"The media set has %1 media families but only %2 are "
-                                    u"provided. All members must be provided."_s.arg(found.families)
-                                        .arg(families)},
-                             {3013, terminating}});
+            bool keep = true;
+            const std::optional<media::Media> read =
+                ReadDevice(fd, disk, terminating, families, &keep);
+            if (!read)
+                return keep;
+            const media::Media& found = *read;
             const auto set = std::find_if(found.sets.begin(), found.sets.end(),
                                           [&](auto& s) { return s.position == statement.file; });
             const bool unfinished = !found.sets.isEmpty() && found.sets.last().truncated;
@@ -948,25 +959,12 @@ struct TdsStandin::State {
         const int families = int(statement.disks.size());
         QList<media::Set> sets;
         for (const QString& disk : statement.disks) {
-            QFile device;
-            if (const int opened = OpenDevice(disk, O_RDONLY);
-                opened < 0 ||
-                !device.open(opened, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-                return Fail(fd, {{3201, u"Cannot open backup device '%1'. Operating system "
-                                        u"error %2."_s.arg(disk, OsError(errno, disk))},
-                                 {3013, terminating}});
-            const media::Media found = media::Read(device.readAll());
-            if (!found.isMedia)
-                return Fail(fd, {{3241, u"The media family on device '%1' is incorrectly "
-                                        u"formed. SQL Server cannot process this media "
-                                        u"family."_s.arg(disk)},
-                                 {3013, terminating}});
-            if (found.families != families)
-                return Fail(fd,
-                            {{3132, u"The media set has %1 media families but only %2 are "
-                                    u"provided. All members must be provided."_s.arg(found.families)
-                                        .arg(families)},
-                             {3013, terminating}});
+            bool keep = true;
+            const std::optional<media::Media> read =
+                ReadDevice(fd, disk, terminating, families, &keep);
+            if (!read)
+                return keep;
+            const media::Media& found = *read;
             if (sets.isEmpty())
                 for (const media::Set& set : found.sets)
                     if (set.position > 0 && (statement.file == 0 || set.position == statement.file))
