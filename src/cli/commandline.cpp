@@ -159,6 +159,14 @@ public:
         (void)WriteLog(CompleteLine(Message));
         progress_.Line(Message);
     }
+    // A server gone quiet is told where an administrator looks (the journal); the backup
+    // goes on waiting, as in the window.
+    void Stalled(const QDateTime& since) override {
+        progress_.Line(QStringLiteral("the server has not reported progress since %1; the backup "
+                                      "is not cancelled")
+                           .arg(since.toString(Qt::ISODate)));
+    }
+    void Resumed() override { progress_.Line(QStringLiteral("the server reports progress again")); }
     void Yield() override {
         QCoreApplication::processEvents();
         if (stopRequested_ && job_)

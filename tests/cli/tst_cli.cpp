@@ -319,8 +319,14 @@ void TestCommandLine::signalCancelsAStalledBackup() {
     QVERIFY(old.open(QIODevice::WriteOnly));
     old.write("the last good backup");
     old.close();
+    // The stall warning's 30 minutes made 1 s: the journal hears of the quiet server.
+    run.environment.insert(u"VESTREL_STALL_WARNING_SECONDS"_s, u"1"_s);
     run.start(run.backupArgs());
     QVERIFY(standin.WaitStalled(30000));
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (said += run.process.readAllStandardError()).contains("has not reported progress since"),
+        20000);
     run.process.terminate(); // SIGTERM
     QCOMPARE(run.finish(10000), int(Cancelled));
     QVERIFY(run.log().last().startsWith("Errore Backup annullato per la chiusura del programma."));
