@@ -525,15 +525,19 @@ QString ChooseDriver(QString* why) {
         direction = SQL_FETCH_NEXT;
     }
     SQLFreeHandle(SQL_HANDLE_ENV, env);
-    for (const QString& known : odbc::KnownDrivers())
-        for (const QString& driver : registered)
-            if (driver.compare(known, Qt::CaseInsensitive) == 0)
-                return driver;
+    const QString chosen = odbc::PickDriver(registered);
+    if (!chosen.isEmpty())
+        return chosen;
     if (why) {
+#ifdef _WIN32
+        const QString where = u"the Drivers tab of the ODBC Data Source Administrator, "
+                              u"odbcad32.exe"_s;
+#else
         const QString where =
             qEnvironmentVariableIsSet("ODBCSYSINI")
                 ? u"odbcinst.ini in ODBCSYSINI=%1"_s.arg(qEnvironmentVariable("ODBCSYSINI"))
                 : u"odbcinst.ini (odbcinst -j shows which)"_s;
+#endif
         *why = registered.isEmpty()
                    ? u"%1 lists no ODBC driver at all (%2)."_s.arg(manager, where)
                    : u"%1 lists no SQL Server ODBC driver (%2); drivers found: %3."_s.arg(
@@ -658,6 +662,10 @@ void Backup::SQLBackup(SQLServer& server) {
 
 QString FileListEntry(const QString& path) {
     return odbc::FileListEntry(path);
+}
+
+QString SqlServerDriver() {
+    return ChooseDriver(nullptr);
 }
 
 bool SqlServerClientInstalled(QString* why) {

@@ -1,6 +1,13 @@
 #include "platform/sessionend.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <QAbstractEventDispatcher>
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <windows.h>
+#else
 #include <QSocketNotifier>
 #include <csignal>
 #include <fcntl.h>
@@ -10,7 +17,48 @@
 
 namespace vestrel {
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// Windows ends the process as soon as the WM_ENDSESSION handler returns: the handler waits
+// here until the program has asked to quit (a running backup is cancelled first), at most
+// 10 s.
+class SessionEndWatcher::Filter final : public QObject, public QAbstractNativeEventFilter {
+public:
+    explicit Filter(SessionEndWatcher* owner) : owner_(owner) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+        if (eventType != "windows_generic_MSG")
+            return false;
+        const MSG* msg = static_cast<const MSG*>(message);
+        // Every top-level window gets the message; the first one ends the program.
+        if (msg->message != WM_ENDSESSION || msg->wParam == FALSE || ending_)
+            return false;
+        ending_ = true;
+        emit owner_->sessionEnding();
+        if (!quitting_) {
+            QTimer::singleShot(10000, &loop_, &QEventLoop::quit);
+            loop_.exec();
+        }
+        return false;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // QCoreApplication::quit(): every running loop, this one included, ends with it.
+        if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit)
+            quitting_ = true;
+        return false;
+    }
+
+private:
+    SessionEndWatcher* owner_;
+    QEventLoop loop_;
+    bool ending_ = false;
+    bool quitting_ = false;
+};
+
+#else
 namespace {
 
 int signalPipe[2] = {-1, -1};
@@ -25,7 +73,13 @@ extern "C" void onTerminationSignal(int) {
 #endif
 
 SessionEndWatcher::SessionEndWatcher(QObject* parent) : QObject(parent) {
-#ifndef _WIN32
+#ifdef _WIN32
+    if (!QCoreApplication::instance())
+        return;
+    filter_ = new Filter(this);
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->installNativeEventFilter(filter_);
+#else
     if (signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
@@ -45,7 +99,11 @@ SessionEndWatcher::SessionEndWatcher(QObject* parent) : QObject(parent) {
 }
 
 SessionEndWatcher::~SessionEndWatcher() {
-#ifndef _WIN32
+#ifdef _WIN32
+    if (auto* dispatcher = QAbstractEventDispatcher::instance(); dispatcher && filter_)
+        dispatcher->removeNativeEventFilter(filter_);
+    delete filter_;
+#else
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);

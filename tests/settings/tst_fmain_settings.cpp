@@ -14,8 +14,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace vestrel;
 using namespace vestrel::test;
@@ -246,6 +248,12 @@ private slots:
         // A file the user may not write: every key fails, one message.
         boxes.texts.clear();
         form.txtSrv->setText(u"srv"_s);
+#ifdef Q_OS_WIN
+        // The read-only attribute: neither a replacement nor a rewrite in place may go through.
+        QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner));
+        form.SaveSettings();
+        QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+#else
         const QByteArray path = iniPath().toLocal8Bit();
         QVERIFY(chmod(path.constData(), 0400) == 0);
         QVERIFY(chmod(folder_->path().toLocal8Bit().constData(), 0555) == 0);
@@ -258,6 +266,7 @@ private slots:
         if (asRoot)
             QVERIFY(seteuid(0) == 0);
         QVERIFY(chmod(folder_->path().toLocal8Bit().constData(), 0700) == 0);
+#endif
         QCOMPARE(boxes.texts, QStringList{u"Impossibile salvare le impostazioni nel file "_s +
                                           iniPath() + u": accesso negato."_s});
     }

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs a Windows executable of the build under wine64: ctest's cross-compiling emulator for the
+# Windows edition, and the end-to-end scripts' way to start the program.
+#   wine-run.sh <program.exe> <args...>
+# Environment: WINEPREFIX (made on first use), VESTREL_WINE_PATH (folders of the DLLs, as
+# Windows paths separated by '|'), VESTREL_QTEST_LOG=1 for a Qt Test executable.
+#
+# Wine passes no QT_* variable to the program, but WINEQT_X arrives as QT_X: each QT_ one is
+# passed that way. A Qt Test log written to a pipe arrives empty under Wine, so a test writes
+# its log to a file, printed here when it ends.
+set -uo pipefail
+
+program=$1
+shift
+export WINEDEBUG=${WINEDEBUG:--all}
+: "${WINEPREFIX:?WINEPREFIX is not set}"
+export WINEPREFIX
+[ -n "${VESTREL_WINE_PATH:-}" ] && export WINEPATH=${VESTREL_WINE_PATH//|/;}
+while IFS='=' read -r name _; do
+  case $name in QT_*) export "WINE$name=${!name}" ;; esac
+done < <(env)
+# One prefix per build; a program started here must not wait for the prefix to be made.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+
+if [ "${VESTREL_QTEST_LOG:-}" = 1 ]; then
+  log=$(mktemp -t vestrel-qtest.XXXXXX)
+  trap 'rm -f "$log"' EXIT
+  wine "$program" "$@" -o "$(winepath -w "$log" 2>/dev/null),txt"
+  status=$?
+  tr -d '\r' <"$log"
+  exit $status
+fi
+exec wine "$program" "$@"
