@@ -19,28 +19,43 @@ namespace vestrel {
 
 #ifdef _WIN32
 
-// Windows ends the process as soon as the WM_ENDSESSION handler returns: the handler waits
-// here until the program has asked to quit (a running backup is cancelled first), at most
-// 10 s.
+// Windows sends WM_QUERYENDSESSION and WM_ENDSESSION to every top-level window and ends the
+// process as soon as the WM_ENDSESSION handler returns: the handler waits here until the
+// program has asked to quit (a running backup is cancelled first), at most 10 s. A hidden
+// top-level window of its own gets the messages also when no window of the program is open
+// (message-only windows get no broadcasts); the windows Qt made get them through the event
+// filter, which keeps Qt from quitting at once on its own.
 class SessionEndWatcher::Filter final : public QObject, public QAbstractNativeEventFilter {
 public:
     explicit Filter(SessionEndWatcher* owner) : owner_(owner) {
         QCoreApplication::instance()->installEventFilter(this);
+        const HINSTANCE instance = GetModuleHandleW(nullptr);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = WindowProc;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = kClassName;
+        RegisterClassW(&windowClass); // fails harmlessly when already registered
+        window_ = CreateWindowExW(0, kClassName, L"Vestrel", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                                  nullptr, instance, nullptr);
+        if (window_)
+            SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
-    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+    ~Filter() override {
+        if (window_)
+            DestroyWindow(window_);
+    }
+    Filter(const Filter&) = delete;
+    Filter& operator=(const Filter&) = delete;
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override {
         if (eventType != "windows_generic_MSG")
             return false;
         const MSG* msg = static_cast<const MSG*>(message);
-        // Every top-level window gets the message; the first one ends the program.
-        if (msg->message != WM_ENDSESSION || msg->wParam == FALSE || ending_)
+        if (msg->message != WM_ENDSESSION || msg->wParam == FALSE)
             return false;
-        ending_ = true;
-        emit owner_->sessionEnding();
-        if (!quitting_) {
-            QTimer::singleShot(10000, &loop_, &QEventLoop::quit);
-            loop_.exec();
-        }
-        return false;
+        end();
+        *result = 0;
+        return true;
     }
 
 protected:
@@ -52,7 +67,35 @@ protected:
     }
 
 private:
+    static constexpr const wchar_t* kClassName = L"VestrelSessionEnd";
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_QUERYENDSESSION)
+            return TRUE;
+        if (message == WM_ENDSESSION) {
+            if (wParam != FALSE)
+                if (auto* filter =
+                        reinterpret_cast<Filter*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
+                    filter->end();
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    // Every top-level window gets the message; the first one ends the program.
+    void end() {
+        if (ending_)
+            return;
+        ending_ = true;
+        emit owner_->sessionEnding();
+        if (!quitting_) {
+            QTimer::singleShot(10000, &loop_, &QEventLoop::quit);
+            loop_.exec();
+        }
+    }
+
     SessionEndWatcher* owner_;
+    HWND window_ = nullptr;
     QEventLoop loop_;
     bool ending_ = false;
     bool quitting_ = false;

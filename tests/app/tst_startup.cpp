@@ -3,9 +3,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
+#ifdef Q_OS_WIN
+#include <vector>
+#include <windows.h>
+#else
 #include <csignal>
+#endif
 
 using namespace vestrel;
 using namespace Qt::StringLiterals;
@@ -28,7 +34,7 @@ const QByteArray kQuietConfig = "[Connection String]\r\n"
 class ProgramFolder {
 public:
     ProgramFolder() {
-        exe_ = dir_.filePath(u"vestrel"_s);
+        exe_ = dir_.filePath(QFileInfo(QStringLiteral(VESTREL_EXE)).fileName());
         QFile::copy(QStringLiteral(VESTREL_EXE), exe_);
         QFile config(dir_.filePath(u"config.ini"_s));
         if (config.open(QIODevice::WriteOnly))
@@ -77,6 +83,37 @@ void stop(QProcess& process) {
 
 const QByteArray kRule(57, '=');
 
+// The session ends: what the system does at log-off. On Windows WM_QUERYENDSESSION, then
+// WM_ENDSESSION, to each top-level window of the process; elsewhere SIGTERM.
+void EndSession(const QProcess& process) {
+#ifdef Q_OS_WIN
+    struct Search {
+        DWORD pid;
+        std::vector<HWND> windows;
+    } search{DWORD(process.processId()), {}};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == s->pid)
+                s->windows.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    QVERIFY(!search.windows.empty());
+    DWORD_PTR answer = 0;
+    for (HWND window : search.windows)
+        SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                            5000, &answer);
+    for (HWND window : search.windows)
+        SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 15000,
+                            &answer);
+#else
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+#endif
+}
+
 } // namespace
 
 class TestStartup : public QObject {
@@ -110,7 +147,7 @@ private slots:
         QCOMPARE(first->state(), QProcess::Running);
 
         // The session ending closes the program without the closing lines.
-        ::kill(static_cast<pid_t>(first->processId()), SIGTERM);
+        EndSession(*first);
         QVERIFY(first->waitForFinished(kStartTimeoutMs));
         QCOMPARE(first->exitStatus(), QProcess::NormalExit);
         QCOMPARE(folder.log(), banner);
@@ -134,7 +171,14 @@ private slots:
     void withoutALockItStillStarts() {
         ProgramFolder folder;
         QProcessEnvironment env;
+#ifdef Q_OS_WIN
+        // A temporary folder that is not there.
+        const QString missing = QDir::toNativeSeparators(folder.exe() + u".missing"_s);
+        env.insert(u"TMP"_s, missing);
+        env.insert(u"TEMP"_s, missing);
+#else
         env.insert(u"TMPDIR"_s, u"/proc"_s); // nobody, root included, creates files there
+#endif
         auto process = folder.start(env);
         QVERIFY(folder.waitForLogLines(7));
         QVERIFY(folder.log()[2].startsWith("Avvio Programma in data "));
