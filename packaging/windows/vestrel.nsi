@@ -40,6 +40,8 @@ Section "Vestrel" SecProgram
   SetOutPath "$INSTDIR"
   File /r "${DEPLOY}\*.*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  ; The Start-menu entry for every user of the machine, as the program folder is.
+  SetShellVarContext all
   CreateShortcut "$SMPROGRAMS\Vestrel.lnk" "$INSTDIR\vestrel.exe"
   WriteRegStr HKLM "Software\Vestrel" "InstallDir" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vestrel"
@@ -76,6 +78,7 @@ Section "Uninstall"
   !include "${UNINSTALL_LIST}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
+  SetShellVarContext all
   Delete "$SMPROGRAMS\Vestrel.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "Vestrel"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -60,6 +60,8 @@ public:
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        // A Windows program without a console logs to the debugger unless told otherwise.
+        env.insert(u"QT_FORCE_STDERR_LOGGING"_s, u"1"_s);
         for (const QString& key : extra.keys())
             env.insert(key, extra.value(key));
         process->setProcessEnvironment(env);
@@ -82,6 +84,21 @@ void stop(QProcess& process) {
 }
 
 const QByteArray kRule(57, '=');
+
+// A text as the program writes it on its standard error: in the ANSI code page on Windows,
+// in the locale's UTF-8 elsewhere.
+QByteArray Printed(const QString& text) {
+#ifdef Q_OS_WIN
+    const std::wstring wide = text.toStdWString();
+    QByteArray bytes(int(wide.size()) * 4 + 1, '\0');
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), int(wide.size()), bytes.data(),
+                                      int(bytes.size()), nullptr, nullptr);
+    bytes.truncate(n > 0 ? n : 0);
+    return bytes;
+#else
+    return text.toUtf8();
+#endif
+}
 
 // The session ends: what the system does at log-off. On Windows WM_QUERYENDSESSION, then
 // WM_ENDSESSION, to each top-level window of the process; elsewhere SIGTERM.
@@ -139,7 +156,7 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&] {
                 second->waitForReadyRead(100);
-                return second->peek(4096).contains("Programma gi\xc3\xa0 in esecuzione.");
+                return second->peek(4096).contains(Printed(u"Programma gi\u00e0 in esecuzione."_s));
             },
             kStartTimeoutMs));
         stop(*second);
@@ -183,7 +200,7 @@ private slots:
         QVERIFY(folder.waitForLogLines(7));
         QVERIFY(folder.log()[2].startsWith("Avvio Programma in data "));
         QCOMPARE(process->state(), QProcess::Running);
-        QVERIFY(!process->readAll().contains("Programma gi\xc3\xa0 in esecuzione."));
+        QVERIFY(!process->readAll().contains(Printed(u"Programma gi\u00e0 in esecuzione."_s)));
         stop(*process);
     }
 

@@ -13,6 +13,8 @@ set -uo pipefail
 program=$1
 shift
 export WINEDEBUG=${WINEDEBUG:--all}
+# No Gecko or Mono installer dialogs, and no menu entries in the host's own desktop.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
 : "${WINEPREFIX:?WINEPREFIX is not set}"
 export WINEPREFIX
 [ -n "${VESTREL_WINE_PATH:-}" ] && export WINEPATH=${VESTREL_WINE_PATH//|/;}

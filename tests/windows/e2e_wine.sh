@@ -18,7 +18,7 @@ here=$(dirname "$0")
 need_tools wine wineserver winepath Xvfb xdpyinfo xwininfo xdotool trayer
 
 scratch wine-e2e
-export WINEPREFIX=$WORK/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$WORK/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 APP=
 watched=(APP standin_pid)
 stop_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
