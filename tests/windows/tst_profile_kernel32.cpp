@@ -127,6 +127,8 @@ private slots:
         QTest::newRow("missing section") << Text(kConfig) << Text("Nope") << Text("k")
                                          << Text("fallback") << 255u;
         QTest::newRow("missing file") << none << Text("A") << Text("k") << Text("fallback") << 255u;
+        QTest::newRow("default with trailing blanks")
+            << Text(kConfig) << Text("A") << Text("k") << Text("def  ") << 255u;
         QTest::newRow("null default") << Text(kConfig) << Text("A") << Text("k") << none << 255u;
         QTest::newRow("empty value") << Text("[A]\r\nk=\r\n"_ba) << Text("A") << Text("k")
                                      << Text("d") << 255u;
