@@ -77,13 +77,9 @@ ROOT=$(root_window)
 wine "C:\\Program Files\\Vestrel\\vestrel.exe" >"$WORK/app.log" 2>&1 &
 APP=$!
 wait_for "window shown" 30000 main_window
-# The icon is docked when trayer holds a window.
-docked() {
-  local tray
-  tray=$(xdotool search --classname '^trayer$' | head -1)
-  [ -n "$tray" ] && xwininfo -id "$tray" -tree | grep -qE '[0-9]+ child(ren)?:' &&
-    [ "$(xwininfo -id "$tray" -tree | awk '/child(ren)?:/{print $1; exit}')" -ge 1 ]
-}
+# Wine's explorer.exe keeps the notification icons: the icon is docked when a window of its
+# class sits inside the notification area instead of on the root window.
+docked() { icon_window 'explorer\.exe'; }
 wait_for "icon docked" 20000 docked
 
 [ -e "$INSTALL/config.ini" ] && fail "config.ini was made in the read-only program folder"
