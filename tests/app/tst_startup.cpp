@@ -206,6 +206,11 @@ private slots:
 
     // With no SQL Server driver registered, the program says so and ends without a log line.
     void withoutTheSqlServerClient() {
+#ifdef Q_OS_WIN
+        // Windows reads the drivers from its registry, Wine from the environment it was
+        // started with: a program under test cannot hand its child an empty list.
+        QSKIP("the driver list cannot be emptied for one child process here");
+#endif
         ProgramFolder folder;
         QTemporaryDir emptyOdbc;
         QProcessEnvironment env;
