@@ -15,6 +15,8 @@ set_clock() {
   export LD_PRELOAD=$lib FAKETIME="+$((3600 - 10#$minute * 60 - 10#$second - 5))"
   # File times stay real: Wine compares them to tell whether its prefix is up to date.
   export FAKETIME_DONT_FAKE_MONOTONIC=1 NO_FAKE_STAT=1 VESTREL_HOUR_BOUNDARY=1
+  # The sanitizer build's runtime wants to be loaded first; libfaketime comes before it.
+  export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
 }
 case $program in
 *.exe)
