@@ -2,6 +2,7 @@
 
 #include "backup/odbctext.h"
 #include "platform/error.h"
+#include "platform/events.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -236,7 +237,7 @@ public:
         QObject* const outer = std::exchange(waiting_, &context);
         // Not QEventLoop::exec(): quit() would end it early, before the job has finished.
         while (!state->done && !giveUp_)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            WaitForEvents();
         waiting_ = outer;
         {
             const std::lock_guard lock(state->mutex);

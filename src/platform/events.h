@@ -10,4 +10,16 @@ inline void DoEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+// Waits for events and processes them, once: the wait of a call that returns only when its
+// work, done elsewhere, has posted its end. On Windows Qt's dispatcher acts on the wake-up of
+// a call posted from another thread only while an event loop runs (outside one such a wait
+// never ends): the flag says one does.
+inline void WaitForEvents() {
+#ifdef Q_OS_WIN
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::EventLoopExec);
+#else
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+#endif
+}
+
 } // namespace vestrel

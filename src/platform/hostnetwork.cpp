@@ -1,5 +1,7 @@
 #include "platform/hostnetwork.h"
 
+#include "platform/events.h"
+
 #include <QCoreApplication>
 #include <QHostInfo>
 #include <QNetworkInterface>
@@ -34,7 +36,7 @@ public:
         bool late = false;
         QTimer::singleShot(timeoutMs, &context, [&late] { late = true; });
         while (!answer->done && !late)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            WaitForEvents();
         if (!answer->done)
             QHostInfo::abortHostLookup(id);
         return answer->addresses;
