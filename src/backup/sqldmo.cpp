@@ -231,7 +231,10 @@ public:
                     state->description = QString::fromLocal8Bit(error.what());
                 }
                 // Queued after everything the job posted, so it is delivered last.
-                post([state] { state->done = true; });
+                post([state] {
+                    state->done = true;
+                    EndWait();
+                });
             },
             Qt::QueuedConnection);
         QObject* const outer = std::exchange(waiting_, &context);
@@ -281,10 +284,13 @@ public:
         if (!statement) {
             giveUp_ = true;
             QMetaObject::invokeMethod(
-                waiting_, [] {}, Qt::QueuedConnection); // wakes the wait
+                waiting_, [] { EndWait(); }, Qt::QueuedConnection);
             return;
         }
-        QTimer::singleShot(graceMs, Qt::PreciseTimer, waiting_, [this] { giveUp_ = true; });
+        QTimer::singleShot(graceMs, Qt::PreciseTimer, waiting_, [this] {
+            giveUp_ = true;
+            EndWait();
+        });
     }
 
     bool Abandoned() const { return abandoned_; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 
 namespace vestrel {
@@ -20,6 +21,13 @@ inline void WaitForEvents() {
 #else
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 #endif
+}
+
+// Ends the WaitForEvents under way, from a call it delivered: Qt's Windows dispatcher goes on
+// waiting after delivering posted calls, until something else comes.
+inline void EndWait() {
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->interrupt();
 }
 
 } // namespace vestrel

@@ -30,11 +30,15 @@ public:
         QObject context; // a late answer dies with it
         const int id = QHostInfo::lookupHost(name, &context, [answer](const QHostInfo& info) {
             answer->done = true;
+            EndWait();
             if (info.error() == QHostInfo::NoError)
                 answer->addresses = info.addresses();
         });
         bool late = false;
-        QTimer::singleShot(timeoutMs, &context, [&late] { late = true; });
+        QTimer::singleShot(timeoutMs, &context, [&late] {
+            late = true;
+            EndWait();
+        });
         while (!answer->done && !late)
             WaitForEvents();
         if (!answer->done)
