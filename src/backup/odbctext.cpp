@@ -10,9 +10,31 @@ using namespace Qt::StringLiterals;
 namespace vestrel::odbc {
 
 QStringList KnownDrivers() {
+#ifdef _WIN32
+    // Microsoft's drivers, newest first; "SQL Server" is the one every Windows has (it speaks
+    // TDS 7.0 and knows no encryption of its own). FreeTDS last, for who built it for Windows.
+    return {u"ODBC Driver 18 for SQL Server"_s,
+            u"ODBC Driver 17 for SQL Server"_s,
+            u"ODBC Driver 13.1 for SQL Server"_s,
+            u"ODBC Driver 13 for SQL Server"_s,
+            u"ODBC Driver 11 for SQL Server"_s,
+            u"SQL Server Native Client 11.0"_s,
+            u"SQL Server Native Client 10.0"_s,
+            u"SQL Server"_s,
+            u"FreeTDS"_s};
+#else
     // FreeTDS (Debian's tdsodbc registers it under this name), then Microsoft's drivers.
     return {u"FreeTDS"_s, u"ODBC Driver 18 for SQL Server"_s, u"ODBC Driver 17 for SQL Server"_s,
             u"SQL Server Native Client 11.0"_s, u"SQL Server"_s};
+#endif
+}
+
+QString PickDriver(const QStringList& registered) {
+    for (const QString& known : KnownDrivers())
+        for (const QString& driver : registered)
+            if (driver.compare(known, Qt::CaseInsensitive) == 0)
+                return driver;
+    return {};
 }
 
 bool EncryptsByDefault(const QString& driver) {

@@ -8,8 +8,11 @@
 
 namespace vestrel::odbc {
 
-// SQL Server drivers we know, most preferred first.
+// SQL Server drivers we know, most preferred first: on Windows Microsoft's, newest first, on
+// Linux FreeTDS.
 QStringList KnownDrivers();
+// The most preferred known driver among the registered ones (as registered), or empty.
+QString PickDriver(const QStringList& registered);
 // True for drivers that take FreeTDS's attributes (Port, TDS_Version).
 bool IsFreeTds(const QString& driver);
 // True for Microsoft's ODBC Driver 17 and later, which take Encrypt and TrustServerCertificate

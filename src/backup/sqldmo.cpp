@@ -3,6 +3,7 @@
 #include "backup/odbctext.h"
 #include "platform/clock.h"
 #include "platform/error.h"
+#include "platform/events.h"
 #include "platform/hostnetwork.h"
 
 #include <QCoreApplication>
@@ -234,13 +235,16 @@ public:
                     state->description = QString::fromLocal8Bit(error.what());
                 }
                 // Queued after everything the job posted, so it is delivered last.
-                post([state] { state->done = true; });
+                post([state] {
+                    state->done = true;
+                    EndWait();
+                });
             },
             Qt::QueuedConnection);
         QObject* const outer = std::exchange(waiting_, &context);
         // Not QEventLoop::exec(): quit() would end it early, before the job has finished.
         while (!state->done && !giveUp_)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            WaitForEvents();
         waiting_ = outer;
         {
             const std::lock_guard lock(state->mutex);
@@ -284,10 +288,13 @@ public:
         if (!statement) {
             giveUp_ = true;
             QMetaObject::invokeMethod(
-                waiting_, [] {}, Qt::QueuedConnection); // wakes the wait
+                waiting_, [] { EndWait(); }, Qt::QueuedConnection);
             return;
         }
-        QTimer::singleShot(graceMs, Qt::PreciseTimer, waiting_, [this] { giveUp_ = true; });
+        QTimer::singleShot(graceMs, Qt::PreciseTimer, waiting_, [this] {
+            giveUp_ = true;
+            EndWait();
+        });
     }
 
     bool Abandoned() const { return abandoned_; }
@@ -558,15 +565,19 @@ QString ChooseDriver(QString* why) {
         direction = SQL_FETCH_NEXT;
     }
     SQLFreeHandle(SQL_HANDLE_ENV, env);
-    for (const QString& known : odbc::KnownDrivers())
-        for (const QString& driver : registered)
-            if (driver.compare(known, Qt::CaseInsensitive) == 0)
-                return driver;
+    const QString chosen = odbc::PickDriver(registered);
+    if (!chosen.isEmpty())
+        return chosen;
     if (why) {
+#ifdef _WIN32
+        const QString where = u"the Drivers tab of the ODBC Data Source Administrator, "
+                              u"odbcad32.exe"_s;
+#else
         const QString where =
             qEnvironmentVariableIsSet("ODBCSYSINI")
                 ? u"odbcinst.ini in ODBCSYSINI=%1"_s.arg(qEnvironmentVariable("ODBCSYSINI"))
                 : u"odbcinst.ini (odbcinst -j shows which)"_s;
+#endif
         *why = registered.isEmpty()
                    ? u"%1 lists no ODBC driver at all (%2)."_s.arg(manager, where)
                    : u"%1 lists no SQL Server ODBC driver (%2); drivers found: %3."_s.arg(
@@ -797,6 +808,10 @@ void Backup::SQLBackup(SQLServer& server) {
 
 QString FileListEntry(const QString& path) {
     return odbc::FileListEntry(path);
+}
+
+QString SqlServerDriver() {
+    return ChooseDriver(nullptr);
 }
 
 bool SqlServerClientInstalled(QString* why) {

@@ -106,6 +106,10 @@ private:
 // One entry of Backup::Files for a path.
 QString FileListEntry(const QString& path);
 
+// The registered SQL Server driver a connection uses (odbc::KnownDrivers' order); empty when
+// there is none.
+QString SqlServerDriver();
+
 // True when the ODBC driver manager loads and a SQL Server driver is registered with it.
 bool SqlServerClientInstalled(QString* why = nullptr);
 

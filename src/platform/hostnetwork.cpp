@@ -2,6 +2,7 @@
 #include <winsock2.h> // before anything that may bring in windows.h
 #include <ws2tcpip.h>
 #endif
+#include "platform/events.h"
 #include "platform/hostnetwork.h"
 
 #include <QAbstractEventDispatcher>
@@ -57,7 +58,7 @@ void LookUp(const std::shared_ptr<Lookup>& lookup, const QByteArray& host) {
         lookup->addresses = found;
         lookup->done = true;
         if (lookup->waiter)
-            lookup->waiter->wakeUp();
+            lookup->waiter->interrupt();
     }).detach();
 }
 
@@ -82,6 +83,7 @@ public:
         QTimer wake;
         wake.setSingleShot(true);
         wake.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&wake, &QTimer::timeout, &wake, [] { EndWait(); });
         for (;;) {
             {
                 const std::lock_guard lock(lookup->mutex);
@@ -97,7 +99,7 @@ public:
             }
             if (!wake.isActive())
                 wake.start(int(std::max<qint64>(1, deadline.remainingTime())));
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            WaitForEvents();
         }
         const std::lock_guard lock(lookup->mutex);
         lookup->waiter = nullptr;

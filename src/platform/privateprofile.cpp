@@ -258,8 +258,10 @@ QString PrivateProfileLastErrorDetail() {
 
 unsigned GetPrivateProfileStringA(const char* section, const char* key, const char* def,
                                   char* buffer, unsigned size, const char* file) {
-    // The default goes back as the caller gave it.
-    const QByteArray fallback = def ? QByteArray(def) : QByteArray();
+    // The default goes back as the caller gave it, less its trailing blanks (as Windows does).
+    QByteArray fallback = def ? QByteArray(def) : QByteArray();
+    while (!fallback.isEmpty() && IsBlank(QLatin1Char(fallback.back())))
+        fallback.chop(1);
     const std::optional<Profile> profile = ReadProfile(file);
     if (!profile)
         return CopyBytes(fallback, buffer, size);

@@ -6,10 +6,18 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace vestrel {
 namespace {
 
+#ifdef Q_OS_WIN
+const QString kFolderName = QStringLiteral("Vestrel");
+#else
 const QString kFolderName = QStringLiteral("vestrel");
+#endif
 
 QString& overrideFolder() {
     static QString folder;
@@ -30,10 +38,12 @@ QString XdgFolder(const QString& value, const QString& home, const QString& fall
 LocationInputs InputsOfThisProcess() {
     LocationInputs inputs;
     inputs.executableFolder = QCoreApplication::applicationDirPath();
-    inputs.executableFolderWritable = QFileInfo(inputs.executableFolder).isWritable();
+    inputs.executableFolderWritable = CanWriteIn(inputs.executableFolder);
 #ifdef Q_OS_WIN
-    // The user's local application data, for both files.
-    inputs.home = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    // The user's roaming application data (%APPDATA%), for both files.
+    inputs.home = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    if (inputs.home.isEmpty())
+        inputs.home = QDir::homePath() + QStringLiteral("/AppData/Roaming");
     inputs.xdgConfigHome = inputs.home;
     inputs.xdgStateHome = inputs.home;
 #else
@@ -45,6 +55,32 @@ LocationInputs InputsOfThisProcess() {
 }
 
 } // namespace
+
+QString ProgramFolderName() {
+    return kFolderName;
+}
+
+bool CanWriteIn(const QString& folder) {
+#ifdef Q_OS_WIN
+    // Without NTFS permission lookups Qt reads only the read-only attribute, which Windows
+    // ignores on folders: Program Files would look writable to every user. Creating a file
+    // asks the system itself.
+    if (!QFileInfo(folder).isDir())
+        return false;
+    const QString probe =
+        QDir(folder).filePath(QStringLiteral("~vestrel-%1.tmp").arg(GetCurrentProcessId()));
+    const std::wstring name = QDir::toNativeSeparators(probe).toStdWString();
+    HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(handle);
+    return true;
+#else
+    const QFileInfo info(folder);
+    return info.isDir() && info.isWritable();
+#endif
+}
 
 ProgramLocations ChooseProgramLocations(const LocationInputs& inputs) {
     ProgramLocations locations;

@@ -7,7 +7,8 @@ namespace vestrel {
 // Where config.ini and Command.log live. Beside the executable when its folder is writable (a
 // portable copy, a build), as always. A system-wide install cannot write there: then each
 // user has folders of their own, config.ini in $XDG_CONFIG_HOME/vestrel (~/.config/vestrel)
-// and Command.log in $XDG_STATE_HOME/vestrel (~/.local/state/vestrel).
+// and Command.log in $XDG_STATE_HOME/vestrel (~/.local/state/vestrel); on Windows both in
+// %APPDATA%\Vestrel.
 struct ProgramLocations {
     QString settingsFolder; // config.ini
     QString logFolder;      // Command.log
@@ -22,6 +23,12 @@ struct LocationInputs {
     QString xdgConfigHome; // $XDG_CONFIG_HOME, empty when unset
     QString xdgStateHome;  // $XDG_STATE_HOME, empty when unset
 };
+
+// "vestrel"; "Vestrel" on Windows.
+QString ProgramFolderName();
+
+// Whether this process may create files in the folder (on Windows: by creating one).
+bool CanWriteIn(const QString& folder);
 
 // The choice itself. XDG folders that are not absolute paths are ignored, as the XDG base
 // directory rules say; the defaults are $HOME/.config and $HOME/.local/state.

@@ -1,5 +1,6 @@
-// Prints what SqlServerClientInstalled says in a fresh process: the driver manager caches
-// its registry, so a test that changes the registry has to ask a new process.
+// Prints what SqlServerClientInstalled says in a fresh process, then the driver a connection
+// would use: the driver manager caches its registry, so a test that changes the registry has
+// to ask a new process.
 #include "backup/sqldmo.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString why;
     const bool installed = vestrel::SqlServerClientInstalled(&why);
-    std::printf("%s\n%s\n", installed ? "installed" : "missing", why.toUtf8().constData());
+    std::printf("%s\n%s\n%s\n", installed ? "installed" : "missing", why.toUtf8().constData(),
+                vestrel::SqlServerDriver().toUtf8().constData());
+    std::fflush(stdout);
     return 0;
 }

@@ -1,4 +1,5 @@
-// The system's wall-clock timer (a timerfd on Linux), with the real clock.
+// The system's wall-clock timer (a timerfd on Linux, a waitable timer on Windows), with the
+// real clock, and at an hour boundary with a clock set just before it.
 #include "platform/walltimer.h"
 
 #include <QSignalSpy>
@@ -33,6 +34,23 @@ private slots:
         timer.startAt(QDateTime::currentDateTime().addSecs(-90));
         QCOMPARE(fired.size(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(fired.size(), 1, 1000);
+    }
+
+    // What the scheduler does: a timer armed for the next full hour fires at the hour, not
+    // before, however far the process's own timers are. Run by tst_walltimer_hour
+    // (tests/support/hour_boundary.sh) with the wall clock 3 s before an hour.
+    void firesAtTheHourBoundary() {
+        if (qEnvironmentVariable("VESTREL_HOUR_BOUNDARY") != QLatin1String("1"))
+            QSKIP("run by tst_walltimer_hour, with the wall clock set just before an hour");
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime hour = QDateTime(now.date(), QTime(now.time().hour(), 0)).addSecs(3600);
+        QVERIFY2(now.secsTo(hour) <= 10, qPrintable(now.toString(Qt::ISODateWithMs)));
+        WallClockTimer timer;
+        QSignalSpy fired(&timer, &WallClockTimer::timeout);
+        timer.startAt(hour);
+        QTRY_COMPARE_WITH_TIMEOUT(fired.size(), 1, 20000);
+        const QDateTime at = QDateTime::currentDateTime();
+        QVERIFY2(at >= hour && at < hour.addSecs(2), qPrintable(at.toString(Qt::ISODateWithMs)));
     }
 
     void stopped() {

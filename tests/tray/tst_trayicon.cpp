@@ -79,8 +79,8 @@ const QStringList kMainItems = {u"Mostra Tarvoni Software - Vestrel"_s,
 // A window with its icon, and the main window's tray icon on it.
 struct MainTray {
     QWidget window;
-    HWND hwnd = WindowHandle(&window);
-    HICON hicon = IconHandle(QIcon(QPixmap(16, 16)));
+    win::HWND hwnd = WindowHandle(&window);
+    win::HICON hicon = IconHandle(QIcon(QPixmap(16, 16)));
     std::unique_ptr<ClsIconTray> tray = std::make_unique<ClsIconTray>();
     QStringList log;
 
@@ -111,7 +111,7 @@ class Client final : public ISubclass {
 public:
     void setMsgResponse(std::int32_t v) override { response = v; }
     std::int32_t MsgResponse() const override { return response; }
-    LRESULT WindowProc(HWND, UINT msg, WPARAM, LPARAM lParam) override {
+    LRESULT WindowProc(win::HWND, UINT msg, WPARAM, LPARAM lParam) override {
         received.append({msg, lParam});
         if (onMessage)
             onMessage();
@@ -155,7 +155,7 @@ private slots:
         {
             ClsIconTray tray;
             tray.FormHvnd(WindowHandle(&window));
-            const HICON hicon = IconHandle(QIcon(QPixmap(16, 16)));
+            const win::HICON hicon = IconHandle(QIcon(QPixmap(16, 16)));
             tray.FormIcon(hicon);
             QVERIFY(shell.calls.isEmpty());
             tray.Inizializza();
@@ -167,11 +167,11 @@ private slots:
             QCOMPARE(add.result, TRUE);
             QCOMPARE(add.record.size(), 504);
             QCOMPARE(add.field(0), 504u);
-            QCOMPARE(HWND(add.field(4)), WindowHandle(&window));
+            QCOMPARE(win::HWND(add.field(4)), WindowHandle(&window));
             QCOMPARE(add.field(8), 999u);
             QCOMPARE(add.field(12), 7u);
             QCOMPARE(add.field(16), 0x1000u);
-            QCOMPARE(HICON(add.field(20)), hicon);
+            QCOMPARE(win::HICON(add.field(20)), hicon);
             QCOMPARE(add.bytes(24, 128), expectedField("Vestrel", 128));
             QCOMPARE(add.field(152), 2u);
             QCOMPARE(add.field(156), 0u);
@@ -477,7 +477,7 @@ private slots:
 
     void notifyIconRules() {
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
+        const win::HWND hwnd = WindowHandle(&window);
         NOTIFYICONDATAA rec{};
         rec.cbSize = 504;
         rec.hWnd = hwnd;
@@ -518,7 +518,7 @@ private slots:
 
     void destroyedWindowEndsIconsAndRoutes() {
         auto window = std::make_unique<QWidget>();
-        const HWND hwnd = WindowHandle(window.get());
+        const win::HWND hwnd = WindowHandle(window.get());
         QCOMPARE(WindowHandle(window.get()), hwnd);
         QCOMPARE(WindowFromHandle(hwnd), window.get());
         ClsIconTray tray;
@@ -541,7 +541,7 @@ private slots:
         auto& registry = HookRegistry::instance();
         QCOMPARE(&registry, &HookRegistry::instance());
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
+        const win::HWND hwnd = WindowHandle(&window);
         QVERIFY_THROWS_EXCEPTION(Error, registry.HookMessage(nullptr, hwnd, 0x1000));
         Client a;
         auto b = std::make_unique<Client>();
@@ -572,8 +572,8 @@ private slots:
         FakeShellVersion six(FileVersion{6, 0, 0, 0});
         ScopedSeam<IShellVersion> seam(ShellVersionSeam(), &six);
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
-        const HICON hicon = IconHandle(QIcon(QPixmap(16, 16)));
+        const win::HWND hwnd = WindowHandle(&window);
+        const win::HICON hicon = IconHandle(QIcon(QPixmap(16, 16)));
         ShellCalls shell;
         CTryBar bar;
         QCOMPARE(bar.Tip(), QString());
@@ -590,11 +590,11 @@ private slots:
         QCOMPARE(add.result, TRUE);
         QCOMPARE(add.record.size(), 88);
         QCOMPARE(add.field(0), 88u);
-        QCOMPARE(HWND(add.field(4)), hwnd);
+        QCOMPARE(win::HWND(add.field(4)), hwnd);
         QCOMPARE(add.field(8), 1u);
         QCOMPARE(add.field(12), 7u);
         QCOMPARE(add.field(16), 0x1000u);
-        QCOMPARE(HICON(add.field(20)), hicon);
+        QCOMPARE(win::HICON(add.field(20)), hicon);
         QCOMPARE(add.bytes(24, 64), QByteArray(64, 'T'));
         QCOMPARE(NotifyIconInfo(hwnd, 1)->tip, QString(64, u'T'));
 
@@ -611,7 +611,7 @@ private slots:
 
     void tryBarEventsAndRemoval() {
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
+        const win::HWND hwnd = WindowHandle(&window);
         ShellCalls shell;
         CTryBar bar;
         bar.RemoveTryBarIcon(); // never added: nothing
@@ -670,7 +670,7 @@ private slots:
 
     void tryBarReleasedWithoutRemoval() {
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
+        const win::HWND hwnd = WindowHandle(&window);
         QStringList log;
         auto bar = std::make_unique<CTryBar>();
         record(*bar, log);

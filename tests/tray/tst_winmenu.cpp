@@ -60,12 +60,12 @@ class CommandRecorder final : public IWindowMessageHook {
 public:
     CommandRecorder() : previous_(SetWindowMessageHook(this)) {}
     ~CommandRecorder() override { SetWindowMessageHook(previous_); }
-    void WindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) override {
+    void WindowMessage(win::HWND hwnd, UINT msg, WPARAM wParam, LPARAM) override {
         messages.append({hwnd, msg, wParam});
     }
-    void WindowDestroyed(HWND) override {}
+    void WindowDestroyed(win::HWND) override {}
     struct Message {
-        HWND hwnd;
+        win::HWND hwnd;
         UINT msg;
         WPARAM wParam;
     };
@@ -83,7 +83,7 @@ private slots:
     void handlesThatAreNoMenu() {
         CMenu m;
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
+        const win::HWND hwnd = WindowHandle(&window);
         MENUITEMINFOA mii{};
         mii.cbSize = MENUITEMINFOA_SIZE;
         mii.fMask = MIIM_ID;
@@ -265,7 +265,7 @@ private slots:
     void popMenuAtThePointOrTheCursor() {
         CMenu m;
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
+        const win::HWND hwnd = WindowHandle(&window);
         const HMENU h = menuWith(m, {101, 102});
         QCursor::setPos(30, 40);
         MenuAnswer answer(u"Item 102"_s);
@@ -283,7 +283,7 @@ private slots:
     void popMenuShowsTheRecords() {
         CMenu m;
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
+        const win::HWND hwnd = WindowHandle(&window);
         const HMENU h = m.CreatePopMenu();
         std::int32_t p = -1;
         m.mnuAddItem(h, 1, p = -1, u"Default"_s);
@@ -317,7 +317,7 @@ private slots:
     void withoutReturnCmdTheChoiceGoesToTheWindow() {
         CMenu m;
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
+        const win::HWND hwnd = WindowHandle(&window);
         const HMENU h = menuWith(m, {101, 102});
         CommandRecorder recorder;
         MenuAnswer answer(u"Item 101"_s);
@@ -349,7 +349,7 @@ private slots:
         QFETCH(int, chosen);
         CMenu m;
         QWidget window;
-        const HWND hwnd = WindowHandle(&window);
+        const win::HWND hwnd = WindowHandle(&window);
         const HMENU h = menuWith(m, {101, 102});
         bool openAfterClick = false;
         const PopupMenuObserver previous = SetPopupMenuObserver([&](QMenu& menu, QPoint) {
