@@ -25,8 +25,10 @@ FileLock::Result FileLock::TryLock(const QString& owner, QString* why) {
         return Result::Locked;
     const std::wstring name = QDir::toNativeSeparators(path_).toStdWString();
     // Others may read who holds it, never open it for writing while it is held.
-    HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A link at the name is opened as itself, never followed.
+    HANDLE handle =
+        CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
@@ -36,6 +38,17 @@ FileLock::Result FileLock::TryLock(const QString& owner, QString* why) {
             return Result::Busy;
         }
         *why = QStringLiteral("errore di sistema %1").arg(error);
+        return Result::Failed;
+    }
+    // What stands at the name may be someone else's file: it is not ours to change unless it
+    // is a plain file of one name.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        info.nNumberOfLinks != 1) {
+        CloseHandle(handle);
+        *why = QStringLiteral("al suo posto c'\u00e8 un file che non \u00e8 un file di blocco "
+                              "di questo utente");
         return Result::Failed;
     }
     const QByteArray text = owner.toUtf8();

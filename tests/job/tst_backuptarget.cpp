@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -231,9 +232,11 @@ private slots:
     // followed, nor truncated, nor written to.
     void theLockFileMustBeOurs_data() {
         QTest::addColumn<QString>("what");
+#ifndef Q_OS_WIN // QFile::link makes a shortcut there, and there are no named pipes in folders
         QTest::newRow("symbolic link") << u"link"_s;
-        QTest::newRow("second name of a file") << u"hard link"_s;
         QTest::newRow("named pipe") << u"fifo"_s;
+#endif
+        QTest::newRow("second name of a file") << u"hard link"_s;
     }
     void theLockFileMustBeOurs() {
         QFETCH(QString, what);
@@ -241,13 +244,18 @@ private slots:
         const QString victim = dir.filePath(u"victim"_s);
         const QString lock = dir.filePath(u"db.bak.vestrel-lock"_s);
         write(victim, "keep me");
-        if (what == u"link"_s)
+        if (what == u"hard link"_s) {
+            std::error_code error;
+            std::filesystem::create_hard_link(victim.toStdU16String(), lock.toStdU16String(),
+                                              error);
+            QVERIFY2(!error, error.message().c_str());
+        }
+#ifndef Q_OS_WIN
+        else if (what == u"link"_s)
             QVERIFY(QFile::link(victim, lock));
-        else if (what == u"hard link"_s)
-            QVERIFY(::link(QFile::encodeName(victim).constData(),
-                           QFile::encodeName(lock).constData()) == 0);
         else
             QVERIFY(::mkfifo(QFile::encodeName(lock).constData(), 0644) == 0);
+#endif
         FileLock fileLock(lock);
         QString why;
         QCOMPARE(fileLock.TryLock(u"me"_s, &why), FileLock::Result::Failed);
