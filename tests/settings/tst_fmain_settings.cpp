@@ -14,9 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -254,10 +252,8 @@ private slots:
         // The read-only attribute: neither a replacement nor a rewrite in place may go through.
         QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner));
         // Wine keeps the attribute in the file's mode, which does not stop root.
-        const HANDLE probe = CreateFileW(iniPath().toStdWString().c_str(), GENERIC_WRITE, 0,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (probe != INVALID_HANDLE_VALUE) {
-            CloseHandle(probe);
+        if (QFile probe(iniPath()); probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            probe.close();
             QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
             QSKIP("the read-only attribute is not enforced here (Wine run by root)");
         }
