@@ -212,6 +212,11 @@ private slots:
         QFETCH(QDateTime, now);
         QFETCH(QString, boundary);
         QFETCH(qint64, secondsAhead);
+#ifdef Q_OS_WIN
+        // Windows' own zone list (and Wine's, which is shorter) decides which zones exist.
+        if (!QTimeZone(zone).isValid())
+            QSKIP("this system has no such time zone");
+#endif
         QVERIFY2(QTimeZone(zone).isValid(), zone.constData());
         const QDateTime next = NextHourBoundary(now);
         QCOMPARE(next.toTimeZone(QTimeZone(zone)).toString(Qt::ISODate), boundary);
