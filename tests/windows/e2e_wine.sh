@@ -68,7 +68,7 @@ BAK_WIN=$(winepath -w "$BAK_DIR/E2E.bak")
 mkdir -p "$WORK/standin"
 ln -s / "$WORK/standin/Z:"
 cd "$WORK/standin" || fail "no stand-in folder"
-standin_start --password e2e-secret
+standin_start --password e2e-secret --paths windows
 cd - >/dev/null || exit 1
 write_config "$APPDATA_DIR/config.ini" "127.0.0.1,$port" E2E e2e-secret "$BAK_WIN" "$(hour_flags "$(date +%-H)")"
 

@@ -381,7 +381,8 @@ struct TdsStandin::State {
 
     // Where a path of the server's is on this machine.
     QString Local(const QString& disk) const {
-        return script.fileRoot.isEmpty() ? disk : QDir::cleanPath(script.fileRoot + u'/' + disk);
+        const QString path = script.windowsPaths ? QString(disk).replace(u'\\', u'/') : disk;
+        return script.fileRoot.isEmpty() ? path : QDir::cleanPath(script.fileRoot + u'/' + path);
     }
 
     // SQL Server's words for the operating system's reason a device cannot be opened.

@@ -42,6 +42,8 @@ struct StandinScript {
     // A file system of its own, as a server in a container has: a path the server is given is
     // the same path under this folder of this machine ("": this machine's own paths).
     QString fileRoot;
+    // Plays a server on Windows: "\" separates the folders of the paths it is given.
+    bool windowsPaths = false;
 };
 
 struct SeenLogin {

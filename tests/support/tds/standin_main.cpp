@@ -106,6 +106,14 @@ const std::vector<Option>& Options() {
              return ids.size() == 2 && ToInt(ids[0], 0, 0x7fffffff, &s.fileUid) &&
                     ToInt(ids[1], 0, 0x7fffffff, &s.fileGid);
          }},
+        {"--paths", "posix|windows",
+         "how the paths it is given read: windows plays a server on Windows, where \"\\\" "
+         "separates folders (with a link named \"Z:\" to / in its folder, the paths a program "
+         "under Wine sends)",
+         [](StandinScript& s, const QString& v) {
+             s.windowsPaths = v == "windows"_L1;
+             return s.windowsPaths || v == "posix"_L1;
+         }},
         {"--file-root", "DIR",
          "serve the backup files from a file system of its own rooted at DIR, as a server in a "
          "container: the paths it is given are under DIR",
