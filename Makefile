@@ -2,7 +2,14 @@
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# ccache (installed by install-deps) makes a second build of the same sources, in another
+# clone too, take seconds.
+CCACHE := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# (Paths are hashed relative to the clone, and not the build folder of the first clone, so
+# the debug information may name the folder of the clone that compiled a file first.)
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CCACHE)
 
 .PHONY: all deps build program-only program run autostart no-autostart package test sanitize format fuzz demo \
 	bench screenshot clean windows-deps windows-qt windows windows-package test-windows
@@ -70,7 +77,7 @@ screenshot: build
 	VESTREL_E2E_SCREENSHOT=$(CURDIR)/docs/screenshot.png tests/e2e/e2e.sh $(BUILD)/vestrel $(BUILD)/tds_standin
 
 $(SANITIZE_BUILD)/build.ninja: | deps
-	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_SANITIZE=ON
+	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_SANITIZE=ON $(CCACHE)
 
 sanitize: deps $(SANITIZE_BUILD)/build.ninja
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
@@ -107,7 +114,7 @@ $(WIN_BUILD)/build.ninja: | windows-qt
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVESTREL_MINGW_QT=$(MINGW_QT) \
 	  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/$(shell gcc -print-multiarch)/cmake \
 	  -DVESTREL_STANDIN=$(CURDIR)/$(BUILD)/tds_standin \
-	  $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+	  $(CCACHE)
 
 windows: windows-qt $(WIN_BUILD)/build.ninja
 	cmake --build $(WIN_BUILD) -j $(JOBS)
