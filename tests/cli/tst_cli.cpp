@@ -143,24 +143,26 @@ private slots:
     void hourEnabledWithThePinnedClock();
 };
 
+// What goes wrong in a row of the exit status table.
+enum Failure {
+    None,
+    NoConfig,
+    NoDatabase,
+    WrongPassword,
+    Unreachable,
+    FailHalfWay,
+    NoCompletion,
+    Damaged,
+    Locked,
+    LogUnwritable,
+    UnknownCommand,
+    CheckOption
+};
+
 void TestCommandLine::exitStatus_data() {
     QTest::addColumn<int>("kind"); // what goes wrong
     QTest::addColumn<int>("expected");
     QTest::addColumn<QByteArray>("said"); // on the standard error
-    enum {
-        None,
-        NoConfig,
-        NoDatabase,
-        WrongPassword,
-        Unreachable,
-        FailHalfWay,
-        NoCompletion,
-        Damaged,
-        Locked,
-        LogUnwritable,
-        UnknownCommand,
-        CheckOption
-    };
     QTest::newRow("verified") << int(None) << int(Verified) << "verified backup in"_ba;
     QTest::newRow("no config.ini") << int(NoConfig) << int(Settings) << "no such file"_ba;
     QTest::newRow("no database") << int(NoDatabase) << int(Settings) << "Initial Catalog"_ba;
@@ -180,20 +182,6 @@ void TestCommandLine::exitStatus() {
     QFETCH(int, kind);
     QFETCH(int, expected);
     QFETCH(QByteArray, said);
-    enum {
-        None,
-        NoConfig,
-        NoDatabase,
-        WrongPassword,
-        Unreachable,
-        FailHalfWay,
-        NoCompletion,
-        Damaged,
-        Locked,
-        LogUnwritable,
-        UnknownCommand,
-        CheckOption
-    };
     StandinScript script;
     script.failAt40Percent = kind == FailHalfWay;
     script.omitFinalMessage = kind == NoCompletion;
