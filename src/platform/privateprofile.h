@@ -26,10 +26,10 @@ namespace vestrel {
 // into buffer. With a null key: the names of the section's keys, each followed by a NUL, plus a
 // final NUL. With a null section and key: the names of the file's sections likewise. When the
 // section (or, for the section list, the file) is missing, the lists also fall back to def.
-// A null def counts as the empty text; def's trailing blanks are not copied. Returns the number of bytes copied, not counting the
-// final NUL. A value longer than size - 1 bytes is cut to size - 1 bytes (less where that
-// would split a character); a list longer than the buffer is cut to size - 2 bytes and ended
-// by two NULs.
+// A null def counts as the empty text; def's trailing blanks are not copied. Returns the number of
+// bytes copied, not counting the final NUL. A value longer than size - 1 bytes is cut to size - 1
+// bytes (less where that would split a character); a list longer than the buffer is cut to size - 2
+// bytes and ended by two NULs.
 unsigned GetPrivateProfileStringA(const char* section, const char* key, const char* def,
                                   char* buffer, unsigned size, const char* file);
 
