@@ -7,6 +7,7 @@
 #include "job/restorepoints.h"
 #include "platform/clock.h"
 #include "platform/programfolder.h"
+#include "support/quietfront.h"
 #include "support/tds/standin.h"
 
 #include <QCoreApplication>
@@ -17,16 +18,10 @@
 #include <cstdio>
 
 using namespace vestrel;
+using test::QuietFront;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-class QuietFront final : public IJobFront {
-public:
-    void PercentComplete(const QString&, int) override {}
-    void NextMedia(const QString&) override {}
-    void Complete(const QString&) override {}
-};
 
 // Each run one hour after the last, so every restore point has a name of its own.
 class StepClock final : public IClock {

@@ -7,8 +7,7 @@
 #include <QProcess>
 #include <QTest>
 #ifdef Q_OS_WIN
-#include <vector>
-#include <windows.h>
+#include "support/toplevelwindows.h"
 #else
 #include <csignal>
 #endif
@@ -104,26 +103,13 @@ QByteArray Printed(const QString& text) {
 // WM_ENDSESSION, to each top-level window of the process; elsewhere SIGTERM.
 void EndSession(const QProcess& process) {
 #ifdef Q_OS_WIN
-    struct Search {
-        DWORD pid;
-        std::vector<HWND> windows;
-    } search{DWORD(process.processId()), {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == s->pid)
-                s->windows.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    QVERIFY(!search.windows.empty());
+    const std::vector<HWND> windows = test::TopLevelWindows(process.processId());
+    QVERIFY(!windows.empty());
     DWORD_PTR answer = 0;
-    for (HWND window : search.windows)
+    for (HWND window : windows)
         SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
                             5000, &answer);
-    for (HWND window : search.windows)
+    for (HWND window : windows)
         SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 15000,
                             &answer);
 #else

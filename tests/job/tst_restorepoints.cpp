@@ -7,6 +7,7 @@
 #include "job/restorepoints.h"
 #include "platform/error.h"
 #include "support/fixtures.h"
+#include "support/quietfront.h"
 #include "support/tds/media.h"
 #include "support/tds/standin.h"
 
@@ -17,18 +18,12 @@
 #include <sqlext.h>
 
 using namespace vestrel;
+using test::QuietFront;
 using namespace Qt::StringLiterals;
 using test::StandinScript;
 using test::TdsStandin;
 
 namespace {
-
-class QuietFront final : public IJobFront {
-public:
-    void PercentComplete(const QString&, int) override {}
-    void NextMedia(const QString&) override {}
-    void Complete(const QString&) override {}
-};
 
 // What a statement returned through FreeTDS, as another client of the server sees it: the rows
 // (column name to text, NULL as an invalid QString) and the messages.

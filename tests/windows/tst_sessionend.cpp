@@ -1,6 +1,8 @@
 // The end of the session on Windows: WM_QUERYENDSESSION and WM_ENDSESSION reach a program
 // without any window of its own on the screen, and the WM_ENDSESSION handler returns only
 // once the program has finished its work and quit (Windows ends the process right after).
+#include "support/toplevelwindows.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
@@ -8,28 +10,7 @@
 #include <windows.h>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-std::vector<HWND> TopLevelWindows(qint64 pid) {
-    struct Search {
-        DWORD pid;
-        std::vector<HWND> windows;
-    } search{DWORD(pid), {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == s->pid)
-                s->windows.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.windows;
-}
-
-} // namespace
+using vestrel::test::TopLevelWindows;
 
 class TestSessionEnd : public QObject {
     Q_OBJECT
