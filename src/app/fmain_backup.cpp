@@ -44,14 +44,11 @@ void FMain::CmdBackup_Click() {
 }
 
 bool FMain::CheckFields() const {
-    bool usable = true;
-    if (txtSrv->text().size() < 3)
-        usable = false;
-    if (txtUsr->text().isEmpty())
-        usable = false;
-    if (txtDBName->text().isEmpty())
-        usable = false;
-    return usable;
+    SettingsRecord fields;
+    fields.sDataSource = txtSrv->text();
+    fields.sUserID = txtUsr->text();
+    fields.sInitialCatalog = txtDBName->text();
+    return SettingsUsable(fields);
 }
 
 void FMain::RunBackup() {

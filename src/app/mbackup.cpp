@@ -38,8 +38,7 @@ void LogBlock(std::initializer_list<QString> lines) {
 }
 
 QString NowText(const QString& prefix) {
-    const QDateTime now = Now();
-    return prefix + DateText(now) + QStringLiteral(" alle ore ") + TimeText(now);
+    return StampText(prefix, Now());
 }
 
 } // namespace

@@ -103,12 +103,11 @@ int LoadSettingsFor(const QCommandLineParser& parser, const Options& options, QS
 // Which of the fields a backup needs are missing, as the user knows them from config.ini.
 QString MissingFields(const SettingsRecord& settings) {
     QStringList missing;
-    if (settings.sDataSource.size() < 3)
-        missing << QStringLiteral("\"Data Source\" (3 characters at least)");
-    if (settings.sUserID.isEmpty())
-        missing << QStringLiteral("\"User ID\"");
-    if (settings.sInitialCatalog.isEmpty())
-        missing << QStringLiteral("\"Initial Catalog\"");
+    for (const QString& key : MissingSettings(settings))
+        missing << QStringLiteral("\"%1\"").arg(key) +
+                       (key == QLatin1String("Data Source")
+                            ? QStringLiteral(" (3 characters at least)")
+                            : QString());
     return missing.join(QStringLiteral(", "));
 }
 

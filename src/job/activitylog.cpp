@@ -22,6 +22,10 @@ QString LogRule() {
     return QStringLiteral("=========================================================");
 }
 
+QString StampText(const QString& prefix, const QDateTime& when) {
+    return prefix + DateText(when) + QStringLiteral(" alle ore ") + TimeText(when);
+}
+
 QString DefaultBackupFileName(const QDateTime& when) {
     return QStringLiteral("C:\\Backup_") + DateText(when).remove(QLatin1Char('/')) +
            QLatin1Char('_') + TimeText(when).remove(QLatin1Char('.'));

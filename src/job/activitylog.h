@@ -17,6 +17,10 @@ QString LogFilePath();
 // The rule line that frames the log's blocks.
 QString LogRule();
 
+// prefix + the date text + " alle ore " + the time text: the log's "Inizio Backup in data …" and
+// its kin.
+QString StampText(const QString& prefix, const QDateTime& when);
+
 // "C:\Backup_" + the date text without "/" + "_" + the time text without ".": the file a job
 // writes when no file name is set.
 QString DefaultBackupFileName(const QDateTime& when);

@@ -7,7 +7,6 @@
 #include "job/restorepoints.h"
 #include "platform/clock.h"
 #include "platform/error.h"
-#include "platform/regional.h"
 
 #include <QFileInfo>
 #include <memory>
@@ -33,10 +32,6 @@ void JobLog(const QString& text) {
     QString error;
     if (!WriteLog(text, &error))
         throw Error(QStringLiteral("Impossibile scrivere il log %1: %2").arg(LogFilePath(), error));
-}
-
-QString StampText(const QString& prefix, const QDateTime& when) {
-    return prefix + DateText(when) + QStringLiteral(" alle ore ") + TimeText(when);
 }
 
 // Runs a call that blocks until the server answers, with the front end told around it.
@@ -71,9 +66,15 @@ QStringList RecordSuccess(const JobResult& result, BackupState state, const Rest
 
 } // namespace
 
-bool SettingsUsable(const SettingsRecord& settings) {
-    return settings.sDataSource.size() >= 3 && !settings.sUserID.isEmpty() &&
-           !settings.sInitialCatalog.isEmpty();
+QStringList MissingSettings(const SettingsRecord& settings) {
+    QStringList missing;
+    if (settings.sDataSource.size() < 3)
+        missing << QStringLiteral("Data Source");
+    if (settings.sUserID.isEmpty())
+        missing << QStringLiteral("User ID");
+    if (settings.sInitialCatalog.isEmpty())
+        missing << QStringLiteral("Initial Catalog");
+    return missing;
 }
 
 void BackupJob::stopIfCancelled() const {

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 namespace vestrel {
 
@@ -77,8 +78,12 @@ private:
     QString cancelReason_;
 };
 
-// The fields a backup cannot go without: a server name of three characters or more, a login
-// and a database.
-bool SettingsUsable(const SettingsRecord& settings);
+// The fields a backup cannot go without that are missing, by their config.ini keys: a server
+// name of three characters or more ("Data Source"), a login ("User ID") and a database
+// ("Initial Catalog").
+QStringList MissingSettings(const SettingsRecord& settings);
+inline bool SettingsUsable(const SettingsRecord& settings) {
+    return MissingSettings(settings).isEmpty();
+}
 
 } // namespace vestrel
