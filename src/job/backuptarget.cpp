@@ -1,5 +1,6 @@
 #include "job/backuptarget.h"
 
+#include "job/nativefile.h"
 #include "platform/error.h"
 #include "platform/filelock.h"
 #include "platform/programfolder.h"
@@ -24,17 +25,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-std::filesystem::path nativePath(const QString& path) {
-    return std::filesystem::path(QDir::toNativeSeparators(path).toStdU16String());
-}
-
-QString Text(const std::error_code& error) {
-    return QString::fromStdString(error.message());
-}
-
 // Removes the file if there is one; a missing file is no failure.
 bool removeFile(const QString& path, std::error_code& error) {
-    const auto target = nativePath(path);
+    const auto target = NativePath(path);
     const auto status = std::filesystem::symlink_status(target, error);
     if (error || status.type() == std::filesystem::file_type::not_found) {
         error.clear();
@@ -210,11 +203,11 @@ void BackupTarget::Decide(const ServerFinds& serverFinds) {
     made.close();
     const QString moved = probe + u"-r"_s;
     std::error_code error;
-    std::filesystem::rename(nativePath(probe), nativePath(moved), error);
+    std::filesystem::rename(NativePath(probe), NativePath(moved), error);
     if (error) {
         removeFile(probe, error);
         WriteInPlace(u"questo programma non pu\u00f2 rinominare file nella cartella %1 (%2)"_s.arg(
-                         folder, Text(error)),
+                         folder, SystemText(error)),
                      grantFolder);
         return;
     }
@@ -257,7 +250,7 @@ void BackupTarget::ChooseSibling() {
         }
         notes_.append(u"Impossibile eliminare il file %1 di un backup precedente (%2): il "
                       u"backup viene scritto accanto con un altro nome."_s.arg(
-                          QDir::toNativeSeparators(name), Text(error)));
+                          QDir::toNativeSeparators(name), SystemText(error)));
     }
     throw Error(
         u"Impossibile eliminare i file %1 ... %2 di backup precedenti."_s.arg(base, base + u"9"_s));
@@ -271,14 +264,14 @@ void BackupTarget::Commit() const {
     if (!lock_)
         throw Error(u"Il file %1 non \u00e8 stato preparato."_s.arg(file_));
     std::error_code error;
-    if (!std::filesystem::exists(nativePath(sibling_), error))
+    if (!std::filesystem::exists(NativePath(sibling_), error))
         throw Error(u"Il backup scritto dal server non si trova in %1."_s.arg(sibling_));
-    std::filesystem::rename(nativePath(sibling_), nativePath(file_), error);
+    std::filesystem::rename(NativePath(sibling_), NativePath(file_), error);
     // The verified backup stays under its temporary name then: good, only not in place.
     if (error) {
         finishedBeside_ = true;
         throw Error(u"Impossibile sostituire il file %1 con il backup verificato: %2. Il backup "
-                    u"verificato \u00e8 nel file %3."_s.arg(file_, Text(error), sibling_));
+                    u"verificato \u00e8 nel file %3."_s.arg(file_, SystemText(error), sibling_));
     }
 }
 

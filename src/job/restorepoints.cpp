@@ -1,5 +1,6 @@
 #include "job/restorepoints.h"
 
+#include "job/nativefile.h"
 #include "platform/error.h"
 
 #include <QDir>
@@ -17,14 +18,6 @@ namespace {
 
 constexpr int kMaxSerial = 999;
 const QString kStampFormat = u"yyyy-MM-dd_HHmmss"_s;
-
-fs::path nativePath(const QString& path) {
-    return fs::path(QDir::toNativeSeparators(path).toStdU16String());
-}
-
-QString systemText(const std::error_code& error) {
-    return QString::fromLocal8Bit(error.message());
-}
 
 // The backup file's name in three pieces: the folder as written (separator included), the
 // name without its extension, and the extension with its dot ("" when there is none; a name
@@ -48,7 +41,7 @@ NameParts split(const QString& file) {
 
 bool isPlainFile(const QString& path) {
     std::error_code error;
-    return fs::symlink_status(nativePath(path), error).type() == fs::file_type::regular;
+    return fs::symlink_status(NativePath(path), error).type() == fs::file_type::regular;
 }
 
 bool samePath(const QString& a, const QString& b) {
@@ -109,7 +102,7 @@ void RestorePoints::SetAside(const LastGoodBackup& last) {
         std::error_code error;
         // A second name for the file: it stays in place until the new backup replaces it, and
         // the link fails rather than take a name that exists.
-        fs::create_hard_link(nativePath(file_), nativePath(name), error);
+        fs::create_hard_link(NativePath(file_), NativePath(name), error);
         if (!error) {
             made_ = name;
             linked_ = true;
@@ -119,12 +112,12 @@ void RestorePoints::SetAside(const LastGoodBackup& last) {
             continue;
         // No hard links on this file system (FAT, some shares): the file moves aside, never
         // over a name that exists.
-        if (fs::exists(nativePath(name), error) || error)
+        if (fs::exists(NativePath(name), error) || error)
             continue;
-        fs::rename(nativePath(file_), nativePath(name), error);
+        fs::rename(NativePath(file_), NativePath(name), error);
         if (error)
             throw Error(
-                u"Impossibile spostare il file %1 in %2: %3"_s.arg(file_, name, systemText(error)));
+                u"Impossibile spostare il file %1 in %2: %3"_s.arg(file_, name, SystemText(error)));
         made_ = name;
         linked_ = false;
         return;
@@ -138,9 +131,9 @@ void RestorePoints::PutBack() noexcept {
         return;
     std::error_code error;
     if (linked_)
-        fs::remove(nativePath(made_), error); // the file itself never left
-    else if (!fs::exists(nativePath(file_), error))
-        fs::rename(nativePath(made_), nativePath(file_), error);
+        fs::remove(NativePath(made_), error); // the file itself never left
+    else if (!fs::exists(NativePath(file_), error))
+        fs::rename(NativePath(made_), NativePath(file_), error);
     made_.clear();
 }
 
@@ -165,11 +158,11 @@ QStringList RestorePoints::Prune(const QStringList& recorded, QStringList* failu
     const qsizetype excess = points.size() - (keep_ - 1);
     for (qsizetype i = 0; i < excess; ++i) {
         std::error_code error;
-        fs::remove(nativePath(points[i]), error);
+        fs::remove(NativePath(points[i]), error);
         if (error) {
             if (failures)
                 failures->append(u"Impossibile eliminare il punto di ripristino %1: %2"_s.arg(
-                    points[i], systemText(error)));
+                    points[i], SystemText(error)));
             continue;
         }
         record.removeAll(points[i]);
